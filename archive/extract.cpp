@@ -1,0 +1,142 @@
+// Extracting one entry: read (and decode) its payload, check its size,
+// make its directories and write its file.
+#include <cstring>
+
+#include "archive/decompression.h"
+#include "archive/messages.h"
+#include "archive/tuk_file.h"
+
+namespace tuk {
+
+// A segmented payload yields at most 255 bytes per payload byte (the
+// longest match an extended length can describe), so an entry claiming
+// more cannot decode to its size and is refused before any allocation.
+static constexpr uint64_t kMaxExpansion = 256;
+
+bool TukFile::ReadEntryBytes(const IndexEntry& entry, uint32_t& countRead) {
+  countRead = 0;
+  const uint64_t available =
+      entry.offset < archiveSize ? archiveSize - entry.offset : 0;
+
+  if (mode == kModeStored) {
+    // Up to storedSize bytes are read; a payload that cannot hold exactly
+    // size bytes fails the size check without being read.
+    const uint32_t readable = entry.storedSize < available
+                                  ? entry.storedSize
+                                  : static_cast<uint32_t>(available);
+    if (readable != entry.size) {
+      countRead = readable;
+      return true;
+    }
+    if (!GrowRawBuffer(static_cast<uint64_t>(entry.size) + 1)) return false;
+    rawBuffer[entry.size] = 0;
+    if (tukFileStream.Seek(entry.offset)) {
+      countRead = static_cast<uint32_t>(
+          tukFileStream.Read(rawBuffer.get(), entry.size));
+    }
+    return true;
+  }
+
+  if (mode == kModeSegmented) {
+    if (entry.storedSize > available ||
+        entry.size > entry.storedSize * kMaxExpansion) {
+      return true;
+    }
+    if (!GrowPackedBuffer(entry.storedSize) ||
+        !GrowRawBuffer(static_cast<uint64_t>(entry.size) + 1)) {
+      return false;
+    }
+    rawBuffer[entry.size] = 0;
+    if (entry.storedSize == 0 || !tukFileStream.Seek(entry.offset)) return true;
+    const size_t got = tukFileStream.Read(packedBuffer.get(), entry.storedSize);
+    countRead = Decompression(packedBuffer.get(), static_cast<uint32_t>(got),
+                              rawBuffer.get(), rawCapacity);
+    return true;
+  }
+
+  return true;  // no other mode defines a payload: nothing is read
+}
+
+bool TukFile::WriteEntryFile(const IndexEntry& entry,
+                             const char* strExtractPath) {
+  const char* name = entry.name;
+  try {
+    if (extractionRoot != strExtractPath) {
+      extractionRoot = strExtractPath;
+      madeDirectories.clear();
+    }
+    platform::SetCurrentDir(strExtractPath);
+
+    // Every '/' ends a directory of the entry's path; each is made once
+    // per run, parents first, relative to the extraction directory.
+    for (uint32_t i = 0; i < entry.nameLength; ++i) {
+      if (name[i] != '/') continue;
+      std::string directory(name, i);
+      if (madeDirectories.insert(directory).second) {
+        platform::CreateDir(directory.c_str());
+      }
+    }
+
+    platform::File out;
+    if (!out.Open(name, platform::File::Mode::Write)) {
+      Trace("ERROR! Could not write file: %s\n", name);
+      return false;
+    }
+    const bool written = out.Write(rawBuffer.get(), entry.size);
+    const bool closed = out.Close();
+    if (written && closed) return true;
+    // A file cut short must not pass for the entry.
+    platform::RemoveFile(name);
+  } catch (...) {
+  }
+  Trace("ERROR! Could not write: %s\n", name);
+  return false;
+}
+
+uint8_t* TukFile::Extract(uint32_t index, const char* strExtractPath) {
+  if (index >= entries.count) {
+    Trace("ERROR! item out of range to extract! %u\n", index);
+    return nullptr;
+  }
+  if (tukFileStream.IsOpen() && tukFileStream.Tell() < 0) {
+    tukFileStream.Abandon();
+  }
+  if (!tukFileStream.IsOpen() && tukFileStream_openFail() != 0) {
+    Trace("ERROR! Extract(), .tuk file not open!\n");
+    return nullptr;
+  }
+
+  const IndexEntry& entry = entries.At(index);
+  currentSize = entry.size;
+  currentStoredSize = entry.storedSize;
+
+  uint32_t countRead = 0;
+  if (!ReadEntryBytes(entry, countRead)) {
+    Trace("ERROR! Not enough memory to extract: %s\n", entry.name);
+    return nullptr;
+  }
+  if (countRead != entry.size) {
+    Trace("ERROR! Extract() fileSize: %u should be: %u\n", countRead,
+          entry.size);
+    return nullptr;
+  }
+  if (strExtractPath == nullptr) return rawBuffer.get();
+
+  if (!IsSafeEntryName(entry.name, entry.nameLength)) {
+    Trace("ERROR! Unsafe entry name: %s\n", entry.name);
+    return nullptr;
+  }
+  if (!WriteEntryFile(entry, strExtractPath)) return nullptr;
+  return rawBuffer.get();
+}
+
+uint8_t* TukFile::ExtractByName(const char* name, const char* strExtractPath) {
+  Trace("EXTRACTING BY NAME: %s\n", name);
+  const uint32_t length = static_cast<uint32_t>(std::strlen(name));
+  const uint32_t index = FindEntryByName(entries, name, length);
+  if (index < entries.count) return Extract(index, strExtractPath);
+  Trace("  ERROR! Could not ExtractByName: %s\n\tName Not found!\n", name);
+  return nullptr;
+}
+
+}  // namespace tuk

@@ -1,0 +1,79 @@
+#include "archive/file_move.h"
+
+#include <memory>
+#include <new>
+#include <string>
+
+#include "archive/messages.h"
+#include "platform/platform.h"
+
+namespace tuk {
+namespace {
+
+constexpr size_t kCopyChunk = 65536;
+constexpr int kNoBuffer = 6;
+
+// Copies source to destination whole; 0, or the failure code.
+int CopyAll(platform::File& source, platform::File& destination,
+            uint64_t length, uint8_t* buffer) {
+  uint64_t remaining = length;
+  while (remaining >= 1) {
+    const size_t chunk = remaining < kCopyChunk ? static_cast<size_t>(remaining)
+                                                : kCopyChunk;
+    const size_t got = source.Read(buffer, chunk);
+    if (got == 0) return 4;
+    if (!destination.Write(buffer, got)) return 5;
+    remaining -= got;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int kelMoveFile(const char* existingFileName, const char* newFileName) {
+  if (platform::MoveFileReplace(existingFileName, newFileName)) return 1;
+
+  platform::File source;
+  if (!source.Open(existingFileName, platform::File::Mode::Read)) {
+    Say("Error! kelMoveFile(): Could not open file: %s\n", existingFileName);
+    return 2;
+  }
+  // The copy is built under a name of its own beside the destination, so
+  // the destination is replaced whole or not at all.
+  const std::string partial = std::string(newFileName) + ".part";
+  platform::File destination;
+  if (!destination.Open(partial.c_str(), platform::File::Mode::Write)) {
+    Say("Error! kelMoveFile(): Could not create file: %s\n", newFileName);
+    return 3;
+  }
+  const int64_t length = source.Length();
+
+  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kCopyChunk]);
+  if (!buffer) {
+    Say("Error! kelMoveFile(): Failed to create buffer\n");
+    destination.Close();
+    platform::RemoveFile(partial.c_str());
+    return kNoBuffer;
+  }
+
+  int tmpRetValue = length < 0 ? 4 : CopyAll(source, destination,
+                                             static_cast<uint64_t>(length),
+                                             buffer.get());
+  buffer.reset();
+  if (!destination.Close() && tmpRetValue == 0) tmpRetValue = 5;
+  source.Close();
+  if (tmpRetValue == 0 &&
+      !platform::MoveFileReplace(partial.c_str(), newFileName)) {
+    tmpRetValue = 5;
+  }
+  if (tmpRetValue != 0) {
+    platform::RemoveFile(partial.c_str());
+    Say("Error! kelMoveFile(), reading or writing to .tuk file, tmpRetValue: "
+        "%d\n",
+        tmpRetValue);
+    return tmpRetValue;
+  }
+  return platform::RemoveFile(existingFileName) ? 1 : 0;
+}
+
+}  // namespace tuk

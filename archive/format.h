@@ -1,0 +1,63 @@
+// The byte layout of a .tuk archive:
+//   header (156 bytes: u32 indexOffset, u32 mode, 148-byte fixed block)
+//   data area (the payloads back to back)
+//   index (u32 count, then per entry: u32 nameLength, name bytes,
+//          u32 storedSize, u32 size, u32 offset, 12 reserved bytes)
+//   trailer (u32 0)
+// Every number is an unsigned 32-bit little-endian integer.
+#pragma once
+
+#include <cstdint>
+
+namespace tuk {
+
+constexpr uint32_t kHeaderSize = 156;
+constexpr uint32_t kFixedBlockSize = 148;
+// Bytes of an index record besides its name.
+constexpr uint32_t kIndexRecordFixedSize = 28;
+constexpr uint32_t kReservedMarker = 1253856;  // 0x001321E0
+constexpr uint32_t kReservedSize = 12;
+constexpr uint32_t kTrailerSize = 4;
+
+// Payload modes.
+constexpr uint32_t kModeStored = 0;
+constexpr uint32_t kModeSegmented = 1;
+
+// An entry name in memory holds at most 259 characters and its NUL.
+constexpr uint32_t kNameFieldSize = 260;
+constexpr uint32_t kMaxNameLength = kNameFieldSize - 1;
+// Paths live in buffers of this size: at most 511 characters.
+constexpr uint32_t kPathBufferSize = 512;
+
+// Segmented payloads cut a file into segments of this many bytes.
+constexpr uint32_t kSegmentSize = 32768;
+constexpr uint32_t kSegmentShift = 15;
+constexpr uint32_t kSegmentInfoSize = 12;
+
+// Files this large or larger cannot be stored: their size plus the raw
+// buffer's margin would not fit 32 bits.
+constexpr uint64_t kMaxInputFileSize = 4294966784u;
+
+// The constant block every new archive carries in header bytes 8-155.
+extern const uint8_t kFixedBlock[kFixedBlockSize];
+
+// One record of a segmented payload's table.
+struct SegmentInfo {
+  uint32_t packedSize = 0;  // length of the segment's stream
+  uint32_t size = 0;        // bytes the segment decodes to
+  uint32_t offset = 0;      // stream start, from the start of the stream area
+};
+
+inline uint32_t ReadU32LE(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+inline void WriteU32LE(uint8_t* p, uint32_t value) {
+  p[0] = static_cast<uint8_t>(value);
+  p[1] = static_cast<uint8_t>(value >> 8);
+  p[2] = static_cast<uint8_t>(value >> 16);
+  p[3] = static_cast<uint8_t>(value >> 24);
+}
+
+}  // namespace tuk

@@ -1,0 +1,103 @@
+// Carrying an old archive's entries over into the archive being written.
+#include <cstring>
+
+#include "archive/messages.h"
+#include "archive/tuk_file.h"
+
+namespace tuk {
+namespace {
+
+bool ReadU32(platform::File& file, uint32_t& value) {
+  uint8_t bytes[4];
+  if (file.Read(bytes, 4) != 4) return false;
+  value = ReadU32LE(bytes);
+  return true;
+}
+
+}  // namespace
+
+// Copies length bytes from the old archive's position to the stream's,
+// through the packed buffer. 0 when done, 1 on a short read, 2 on a failed
+// write.
+static int CopyPayload(platform::File& from, platform::File& to,
+                       uint8_t* buffer, uint32_t capacity, uint32_t length) {
+  while (length > 0) {
+    const uint32_t piece = length < capacity ? length : capacity;
+    if (from.Read(buffer, piece) != piece) return 1;
+    if (!to.Write(buffer, piece)) return 2;
+    length -= piece;
+  }
+  return 0;
+}
+
+WriteStatus TukFile::MergeOldEntries(platform::File& existing,
+                                     bool& allCarried) {
+  allCarried = true;
+  uint32_t oldIndexOffset = 0;
+  uint32_t count = 0;
+  if (!existing.Seek(0) || !ReadU32(existing, oldIndexOffset) ||
+      !existing.Seek(oldIndexOffset) || !ReadU32(existing, count)) {
+    count = 0;
+  }
+  if (!packedBuffer && !GrowPackedBuffer(kInitialPackedCapacity)) {
+    return WriteStatus::NoMemory;
+  }
+
+  char name[kPathBufferSize];
+  for (uint32_t i = 0; i < count; ++i) {
+    uint32_t length = 0;
+    IndexEntry candidate;
+    // An index that cannot be read to its end would lose the entries
+    // behind the damage: the update stops instead.
+    if (!ReadU32(existing, length) || length >= kPathBufferSize ||
+        existing.Read(name, length) != length ||
+        !ReadU32(existing, candidate.storedSize) ||
+        !ReadU32(existing, candidate.size) ||
+        !ReadU32(existing, candidate.offset) ||
+        !existing.SeekFromCurrent(kReservedSize)) {
+      Say("ERROR! Reading from existing .tuk file: %s\n", tuk_file_name);
+      return WriteStatus::ReadFailed;
+    }
+    name[length] = '\0';
+
+    if (length < prefixLength ||
+        !SetEntryName(candidate, name + prefixLength, length - prefixLength)) {
+      Say("ERROR! Could not carry over: %s\n", name);
+      allCarried = false;
+      continue;
+    }
+    if (FindEntryByName(entries, candidate.name, candidate.nameLength) <
+        entries.count) {
+      continue;  // packed again: the new file replaces it
+    }
+
+    const int64_t nextRecord = existing.Tell();
+    const int64_t position = tukFileStream.Tell();
+    if (nextRecord < 0 || position < 0) return WriteStatus::WriteFailed;
+    if (static_cast<uint64_t>(position) + candidate.storedSize > 0xFFFFFFFFu) {
+      return WriteStatus::ArchiveFull;
+    }
+    const uint32_t oldOffset = candidate.offset;
+    candidate.offset = static_cast<uint32_t>(position);
+    const int copied =
+        existing.Seek(oldOffset)
+            ? CopyPayload(existing, tukFileStream, packedBuffer.get(),
+                          packedCapacity, candidate.storedSize)
+            : 1;
+    if (copied == 1) {
+      Say("ERROR! Reading from existing .tuk file: %s\n", candidate.name);
+      return WriteStatus::ReadFailed;
+    }
+    if (copied == 2) {
+      Say("ERROR! Writing to existing .tuk file: %s\n", candidate.name);
+      return WriteStatus::WriteFailed;
+    }
+    entries.Append(candidate);
+    if (!existing.Seek(static_cast<uint64_t>(nextRecord))) {
+      return WriteStatus::ReadFailed;
+    }
+  }
+  return WriteStatus::Ok;
+}
+
+}  // namespace tuk

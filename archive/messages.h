@@ -1,0 +1,36 @@
+// The one channel through which the library's lines reach the user.
+//
+// The library carries two sets of lines: those every program prints
+// (Say), and the unpack program's extra set (Trace): the archive object's
+// construction trace, the index loader's lines, the extraction messages
+// and the decoder's fault line. A program chooses once, at start-up,
+// whether the extra set is shown; results and control flow never depend
+// on it.
+#pragma once
+
+#include <cstdio>
+
+#if defined(__GNUC__)
+#define TUK_PRINTF_FORMAT(fmt, args) __attribute__((format(printf, fmt, args)))
+#else
+#define TUK_PRINTF_FORMAT(fmt, args)
+#endif
+
+namespace tuk {
+
+enum class MessageSet {
+  Common,        // Say only (the pack program, and the default)
+  WithUnpack,    // Say and Trace (the unpack program)
+  Silent,        // nothing (front ends that report in their own words)
+};
+
+void SelectMessageSet(MessageSet set);
+// Where the lines go; standard output unless changed.
+void SetMessageStream(std::FILE* stream);
+
+// Each call writes its formatted text and flushes; the format carries its
+// own line ends.
+void Say(const char* format, ...) TUK_PRINTF_FORMAT(1, 2);
+void Trace(const char* format, ...) TUK_PRINTF_FORMAT(1, 2);
+
+}  // namespace tuk

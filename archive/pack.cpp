@@ -1,0 +1,362 @@
+// Packing a source tree into a new archive, or rewriting an existing one
+// with new files. Output goes to a temporary file whenever an archive
+// already lies at the path, and replaces it only once complete.
+#include "archive/pack.h"
+
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "archive/extract_all.h"
+#include "archive/file_move.h"
+#include "archive/messages.h"
+#include "archive/status_sink.h"
+#include "archive/tuk_file.h"
+
+namespace tuk {
+
+AddStatus TukFile::AddFile(const char* path) {
+  platform::File input;
+  if (!input.Open(path, platform::File::Mode::Read)) {
+    Say("ERROR! inputFile: %s\n", path);
+    ++skippedInputs;
+    return AddStatus::Skipped;
+  }
+  const int64_t measured = input.Length();
+  // A size that cannot be taken reads as the largest 32-bit value.
+  const uint64_t size = measured < 0 ? 0xFFFFFFFFu : static_cast<uint64_t>(measured);
+  if (size >= kMaxInputFileSize) {
+    Say("ERRROR! input file too big!: %llu\n",
+        static_cast<unsigned long long>(size));
+    ++skippedInputs;
+    return AddStatus::Skipped;
+  }
+  const size_t pathLength = std::strlen(path);
+  if (pathLength < basePathLength ||
+      prefixLength + (pathLength - basePathLength) > kMaxNameLength) {
+    Say("ERROR! Name too long: %s\n", path);
+    ++skippedInputs;
+    return AddStatus::Skipped;
+  }
+  if (size >= rawCapacity && !GrowRawBuffer(size + 512)) {
+    Say("ERROR! Not enough memory for: %s\n", path);
+    ++skippedInputs;
+    return AddStatus::Skipped;
+  }
+  currentSize = static_cast<uint32_t>(size);
+  if (size > 0 && input.Read(rawBuffer.get(), currentSize) != size) {
+    Say("ERROR! inputFile: %s\n", path);
+    ++skippedInputs;
+    return AddStatus::Skipped;
+  }
+  input.Close();
+
+  const WriteStatus stored = StoreFilePayload(currentSize, path);
+  if (stored == WriteStatus::Ok) return AddStatus::Added;
+  if (stored == WriteStatus::NameTooLong) {
+    Say("ERROR! Name too long: %s\n", path);
+    ++skippedInputs;
+    return AddStatus::Skipped;
+  }
+  lastFailure = stored;
+  return AddStatus::Failed;
+}
+
+WriteStatus TukFile::WriteIndex() {
+  Status().ShowStatus("Writing Index...");
+  const int64_t position = tukFileStream.Tell();
+  if (position < 0) return WriteStatus::WriteFailed;
+
+  uint64_t bytes = 4;
+  for (uint32_t i = 0; i < entries.count; ++i) {
+    bytes += kIndexRecordFixedSize + prefixLength + entries.At(i).nameLength;
+  }
+  if (static_cast<uint64_t>(position) + bytes + kTrailerSize > 0xFFFFFFFFu) {
+    return WriteStatus::ArchiveFull;
+  }
+
+  std::vector<uint8_t> index;
+  index.reserve(static_cast<size_t>(bytes));
+  auto put32 = [&index](uint32_t value) {
+    uint8_t le[4];
+    WriteU32LE(le, value);
+    index.insert(index.end(), le, le + 4);
+  };
+  put32(entries.count);
+  for (uint32_t i = 0; i < entries.count; ++i) {
+    const IndexEntry& entry = entries.At(i);
+    put32(prefixLength + entry.nameLength);
+    index.insert(index.end(), prefix, prefix + prefixLength);
+    index.insert(index.end(), entry.name, entry.name + entry.nameLength);
+    put32(entry.storedSize);
+    put32(entry.size);
+    put32(entry.offset);
+    put32(kReservedMarker);
+    put32(0);
+    put32(0);
+  }
+  return tukFileStream.Write(index.data(), index.size()) ? WriteStatus::Ok
+                                                         : WriteStatus::WriteFailed;
+}
+
+namespace {
+
+// The directory that receives the archive, for the free-space check: the
+// path cut before its last separator, or ".\" when there is none or it
+// stands at position 0 or 1.
+std::string DestinationDirectory(const char* archivePath) {
+  const std::string path(archivePath);
+  const size_t separator = path.find_last_of("/\\");
+  if (separator == std::string::npos || separator <= 1) return ".\\";
+  return path.substr(0, separator);
+}
+
+void SayPathTooLong(const char* path) { Say("ERROR! Path too long: %s\n", path); }
+
+// Adds the gathered files in ten slices, asking the status receiver
+// between slices whether to stop. False when the archive cannot be
+// finished.
+bool AddGatheredFiles(TukFile& archive) {
+  const uint32_t n = archive.nameTable->Count();
+  const uint32_t q = n / 10;
+  uint32_t next = 0;
+  if (q > 0) {
+    char progress[64] = "00 %";
+    for (uint32_t slice = 0; slice < 10; ++slice) {
+      progress[0] = static_cast<char>('0' + slice);
+      Status().ShowStatus(progress);
+      if (Status().IsCancelled()) return true;
+      for (uint32_t i = 0; i < q; ++i, ++next) {
+        if (archive.AddFile(archive.nameTable->Get(next)) == AddStatus::Failed) {
+          return false;
+        }
+      }
+    }
+  }
+  if (Status().IsCancelled()) return true;
+  for (; next < n; ++next) {
+    if (archive.AddFile(archive.nameTable->Get(next)) == AddStatus::Failed) {
+      return false;
+    }
+  }
+  Status().ShowStatus("100 %");
+  return true;
+}
+
+// Writes everything after the payloads: the index, the trailer, and the
+// real index offset and mode over the header's placeholders.
+WriteStatus FinishArchive(TukFile& archive) {
+  const int64_t position = archive.tukFileStream.Tell();
+  if (position < 0) return WriteStatus::WriteFailed;
+  archive.indexOffset = static_cast<uint32_t>(position);
+  const WriteStatus indexWritten = archive.WriteIndex();
+  if (indexWritten != WriteStatus::Ok) return indexWritten;
+  platform::File& out = archive.tukFileStream;
+  if (!out.WriteU32(0) || !out.Seek(0) || !out.WriteU32(archive.indexOffset) ||
+      !out.WriteU32(archive.mode) || !out.Close()) {
+    return WriteStatus::WriteFailed;
+  }
+  return WriteStatus::Ok;
+}
+
+void ReportFailure(WriteStatus status, const char* archivePath) {
+  if (status == WriteStatus::ArchiveFull) {
+    Say("ERROR! .tuk file would exceed 4 GB\n");
+  } else if (status == WriteStatus::WriteFailed ||
+             status == WriteStatus::NoMemory) {
+    Say("ERROR! Could not write .tuk file: %s\n", archivePath);
+  }
+  // ReadFailed was reported where the old archive was read.
+}
+
+}  // namespace
+
+uint32_t packTukFiles(char* sourceDir, char* PackDirName,
+                      const char* archivePath, int32_t update,
+                      int32_t compress, PackOutcome* outcome) {
+  PackOutcome ignored;
+  PackOutcome& result = outcome != nullptr ? *outcome : ignored;
+  result = PackOutcome::Failed;
+  compress = 0;  // new archives always store files as they are
+
+  Status().ShowStatus("Packing...");
+  currentArchive.reset();
+  currentArchive.reset(new (std::nothrow) TukFile());
+  if (!currentArchive || !currentArchive->nameTable) return 1;
+  TukFile& archive = *currentArchive;
+
+  for (const char* path : {static_cast<const char*>(sourceDir),
+                           static_cast<const char*>(PackDirName), archivePath}) {
+    if (std::strlen(path) >= kPathBufferSize) {
+      SayPathTooLong(path);
+      return 1;
+    }
+  }
+
+  const size_t sourceLength = std::strlen(sourceDir);
+  archive.basePathLength = static_cast<uint32_t>(sourceLength);
+  if (sourceLength > 0 && sourceDir[sourceLength - 1] != '/' &&
+      sourceDir[sourceLength - 1] != '\\') {
+    ++archive.basePathLength;
+  }
+  for (char* c = sourceDir; *c != '\0'; ++c) {
+    if (*c == '\\') *c = '/';
+  }
+
+  // An empty PackDirName gives no prefix at all: a lone '/' would make
+  // every name absolute.
+  size_t prefixLength = std::strlen(PackDirName);
+  if (prefixLength > 0 && PackDirName[prefixLength - 1] != '/' &&
+      PackDirName[prefixLength - 1] != '\\') {
+    PackDirName[prefixLength++] = '/';
+    PackDirName[prefixLength] = '\0';
+  }
+  for (char* c = PackDirName; *c != '\0'; ++c) {
+    if (*c == '\\') *c = '/';
+  }
+  archive.prefix = PackDirName;
+  archive.prefixLength = static_cast<uint32_t>(prefixLength);
+  std::strcpy(archive.tuk_file_name, archivePath);
+
+  archive.nameTable.reset(new (std::nothrow) NameTable());
+  if (!archive.nameTable) return 1;
+  scanDirectory(sourceDir);
+  const uint32_t names = archive.nameTable->Count();
+  Say("TotalFiles: %u\n", names);
+  Say("  Uncompressed .tuk size (mb): %u\n", archive.totalSize >> 20);
+
+  const std::string tmpDestDirLoc = DestinationDirectory(archivePath);
+  Say("tmpDestDirLoc: %s\n", tmpDestDirLoc.c_str());
+
+  if (names == 0) {
+    Status().ShowStatus("No files to pack..");
+    return 1;
+  }
+
+  // The real sum, not the 32-bit one, decides whether the disk has room.
+  const uint64_t needed = (archive.totalSize64 >> 20) * 2;
+  if (needed > freeDiskSpaceMB(tmpDestDirLoc.c_str())) {
+    Status().ShowStatus("Not enough free disk space!");
+    Say("  Free Disk Space (mb): %u\n", freeDiskSpaceMB(tmpDestDirLoc.c_str()));
+    return 1;
+  }
+
+  const std::string tempName = std::string(archivePath) + ".tmp";
+  platform::File existing;
+  if (update == 1 && !existing.Open(archivePath, platform::File::Mode::Read)) {
+    update = 0;
+  }
+  // Whatever lies at the archive path stays untouched until the new archive
+  // is complete.
+  const bool viaTemp = update == 1 || platform::File().Open(
+                                          archivePath, platform::File::Mode::Read);
+  const char* outputName = viaTemp ? tempName.c_str() : archivePath;
+  platform::File output;
+  if (!output.Open(outputName, platform::File::Mode::Write)) {
+    char text[kPathBufferSize + 64];
+    std::snprintf(text, sizeof text, "Error! Could not create .tuk file: %s",
+                  archivePath);
+    Status().ShowStatus(text);
+    return 1;
+  }
+  archive.tukFileStream = std::move(output);
+
+  // Abandons the output: the stream is dropped and the partial file removed.
+  auto fail = [&](WriteStatus status) -> uint32_t {
+    ReportFailure(status, archivePath);
+    currentArchive.reset();
+    platform::RemoveFile(outputName);
+    return 1;
+  };
+
+  if (update == 1) {
+    uint8_t modeBytes[4];
+    archive.mode = 0;
+    if (existing.Seek(4) && existing.Read(modeBytes, 4) == 4) {
+      archive.mode = ReadU32LE(modeBytes);
+    }
+    existing.Seek(0);
+    if (archive.mode != kModeStored && archive.mode != kModeSegmented) {
+      Say("ERROR! Unknown .tuk mode: %u\n", archive.mode);
+      return fail(WriteStatus::Ok);
+    }
+  } else {
+    archive.mode = static_cast<uint32_t>(compress);
+  }
+
+  uint8_t header[kHeaderSize] = {};
+  WriteU32LE(header, 0);
+  WriteU32LE(header + 4, 1);  // patched with the real mode at the end
+  std::memcpy(header + 8, kFixedBlock, kFixedBlockSize);
+  if (!archive.tukFileStream.Write(header, sizeof header)) {
+    return fail(WriteStatus::WriteFailed);
+  }
+
+  if (!AddGatheredFiles(archive)) return fail(archive.lastFailure);
+
+  bool allCarried = true;
+  if (update == 1) {
+    const WriteStatus merged = archive.MergeOldEntries(existing, allCarried);
+    if (merged != WriteStatus::Ok) return fail(merged);
+    existing.Close();
+  }
+
+  const WriteStatus finished = FinishArchive(archive);
+  if (finished != WriteStatus::Ok) return fail(finished);
+
+  const uint32_t entryCount = archive.entries.count;
+  const bool complete = archive.skippedInputs == 0 && allCarried;
+  currentArchive.reset();
+
+  if (entryCount == 0) {
+    // Nothing could be packed: no archive is left, and whatever lay at the
+    // archive path before stays as it was.
+    platform::RemoveFile(outputName);
+    return 0;
+  }
+  if (viaTemp) {
+    const int moved = kelMoveFile(tempName.c_str(), archivePath);
+    if (moved != 1 && moved != 0) {
+      Say("ERROR! Could not write .tuk file: %s\n", archivePath);
+      platform::RemoveFile(tempName.c_str());
+      return 1;
+    }
+  }
+
+  char text[64];
+  std::snprintf(text, sizeof text, "Files packed: %u", entryCount);
+  Status().ShowStatus(text);
+  result = complete ? PackOutcome::Complete : PackOutcome::Incomplete;
+  return entryCount;
+}
+
+uint32_t packByName(const char* name, int32_t compress, PackOutcome* outcome) {
+  Status().ShowStatus("Packing...");
+  const std::string nameText(name);
+  std::string sourceDir = "../" + nameText;
+  std::string packDirName = nameText;
+  const std::string archivePath = nameText + ".tuk";
+  if (compress != 0) {
+    auto equalsIgnoringCase = [&nameText](const char* word) {
+      return nameText.size() == std::strlen(word) &&
+             EqualIgnoringAsciiCase(nameText.c_str(), word,
+                                    static_cast<uint32_t>(nameText.size()));
+    };
+    if (equalsIgnoringCase("sound")) {
+      compress = 0;
+      Say("FORCING sound.tuk uncompressed\n");
+    } else if (equalsIgnoringCase("music")) {
+      compress = 0;
+      Say("FORCING music.tuk uncompressed\n");
+    }
+  }
+  // Room for the '/' that PackDirName gets.
+  sourceDir.push_back('\0');
+  packDirName.append(2, '\0');
+  packTukFiles(&sourceDir[0], &packDirName[0], archivePath.c_str(), 0, compress,
+               outcome);
+  return 0;
+}
+
+}  // namespace tuk

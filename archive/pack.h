@@ -1,0 +1,38 @@
+// Packing a directory tree into an archive, new or updated.
+#pragma once
+
+#include <cstdint>
+
+namespace tuk {
+
+// How a packing ended, for callers that need more than the entry count.
+enum class PackOutcome {
+  Complete,    // the archive holds every gathered file (and kept old entry)
+  Incomplete,  // the archive was written, but an input file, a directory or
+               // an old entry had to be left out
+  Failed,      // nothing was written, or the partial output was removed;
+               // an existing archive is as it was
+};
+
+// Packs every file below sourceDir into archivePath, each named
+// PackDirName + '/' + its path below sourceDir. With update == 1 an
+// existing archive is rewritten: its entries that were not packed again are
+// carried over. sourceDir and PackDirName are normalised in place ('\' to
+// '/'; PackDirName gets a trailing '/', so it needs room for one more
+// character). compress is ignored: new archives store files as they are.
+// Returns the number of entries written, or 1 when packing stopped early.
+uint32_t packTukFiles(char* sourceDir, char* PackDirName,
+                      const char* archivePath, int32_t update,
+                      int32_t compress, PackOutcome* outcome = nullptr);
+
+// Packs ../name into name.tuk with the prefix name/. Returns 0.
+uint32_t packByName(const char* name, int32_t compress,
+                    PackOutcome* outcome = nullptr);
+
+// Gather into currentArchive's name table every file below a directory
+// (depth first: a directory's files, then its subdirectories), adding their
+// sizes to its totalSize.
+void scanDirectory(const char* directory);
+void addDirectoryFiles(const char* pattern);
+
+}  // namespace tuk

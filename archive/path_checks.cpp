@@ -1,0 +1,83 @@
+#include "archive/path_checks.h"
+
+#include <cstring>
+
+#include "archive/format.h"
+#include "archive/messages.h"
+
+namespace tuk {
+namespace {
+
+void SlashesForward(char* text) {
+  for (uint32_t i = 0; i < kPathBufferSize && text[i] != '\0'; ++i) {
+    if (text[i] == '\\') text[i] = '/';
+  }
+}
+
+void SayPaths(const char* strDirSource, const char* strTukName) {
+  Say("strDirSource: %s strTukName: %s\n", strDirSource, strTukName);
+}
+
+}  // namespace
+
+void lowerCasePath(char* text) {
+  for (uint32_t i = 0; i < kPathBufferSize && text[i] != '\0'; ++i) {
+    if (text[i] >= 'A' && text[i] <= 'Z') text[i] = static_cast<char>(text[i] + 32);
+  }
+}
+
+uint32_t hasIllegalChars(const char* text, int allowDriveColon) {
+  for (uint32_t i = 0; i < kPathBufferSize && text[i] != '\0'; ++i) {
+    const signed char c = static_cast<signed char>(text[i]);
+    if (c < 32 || c > 122) return 1;
+    if (c == ':' && i == 1 && allowDriveColon == 1) continue;
+    if (std::strchr("\"*:<>?", c) != nullptr) return 1;
+  }
+  return 0;
+}
+
+uint32_t checkPackPaths(char* strDirSource, char* strTukName) {
+  // Only the first 511 characters would be looked at: a longer path could
+  // hide what follows them.
+  if (std::strlen(strDirSource) >= kPathBufferSize) {
+    Say("ERROR! Path too long: %s\n", strDirSource);
+    return 3;
+  }
+  if (std::strlen(strTukName) >= kPathBufferSize) {
+    Say("ERROR! Path too long: %s\n", strTukName);
+    return 3;
+  }
+  lowerCasePath(strDirSource);
+  SlashesForward(strDirSource);
+  SlashesForward(strTukName);
+  char lowered[kPathBufferSize];
+  std::strcpy(lowered, strTukName);
+  lowerCasePath(lowered);
+
+  bool inside = false;
+  for (uint32_t i = 0; i < kPathBufferSize; ++i) {
+    if (strDirSource[i] == '\0') {
+      inside = true;
+      break;
+    }
+    if (lowered[i] == '\0' || lowered[i] != strDirSource[i]) break;
+  }
+  if (inside) {
+    Say("ERROR! save inside source dir\n");
+    SayPaths(strDirSource, strTukName);
+    return 2;
+  }
+  if (hasIllegalChars(strDirSource, 1) != 0) {
+    Say("ERROR! Illegal Characters (strDirSource)\n");
+    SayPaths(strDirSource, strTukName);
+    return 3;
+  }
+  if (hasIllegalChars(strTukName, 1) != 0) {
+    Say("ERROR! Illegal Characters (strTukName)\n");
+    SayPaths(strDirSource, strTukName);
+    return 3;
+  }
+  return 0;
+}
+
+}  // namespace tuk

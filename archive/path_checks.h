@@ -1,0 +1,24 @@
+// Validating a pack request's paths before anything is written.
+#pragma once
+
+#include <cstdint>
+
+namespace tuk {
+
+// 0 when both paths are acceptable; 2 when the archive lies inside the
+// source directory (the lower-cased source path is a leading part of the
+// lower-cased archive path); 3 when either path holds an illegal character.
+// Both strings are rewritten in place ('\' to '/'; strDirSource also lower
+// case). Paths of 512 characters or more are refused with 3 (strTukName
+// with "ERROR! Path too long: ").
+uint32_t checkPackPaths(char* strDirSource, char* strTukName);
+
+// A-Z to a-z in place, over at most the first 512 characters.
+void lowerCasePath(char* text);
+
+// 1 when text holds a control character, a byte above 126, '{', '|', '}',
+// '~', '"', '*', '<', '>', '?', or a ':' anywhere but the second place
+// (allowed there when allowDriveColon is 1); else 0.
+uint32_t hasIllegalChars(const char* text, int allowDriveColon);
+
+}  // namespace tuk

@@ -1,0 +1,17 @@
+#include "archive/status_sink.h"
+
+namespace tuk {
+namespace {
+
+StatusSink silentSink;
+StatusSink* installed = &silentSink;
+
+}  // namespace
+
+StatusSink& Status() { return *installed; }
+
+void SetStatusSink(StatusSink* sink) {
+  installed = sink != nullptr ? sink : &silentSink;
+}
+
+}  // namespace tuk

@@ -1,0 +1,20 @@
+// The receiver of the library's progress and status texts. The legacy
+// programs never show them; a front end may install a receiver of its own.
+#pragma once
+
+namespace tuk {
+
+class StatusSink {
+ public:
+  virtual ~StatusSink() = default;
+  virtual void ShowStatus(const char* /*text*/) {}
+  // Asked between slices of a long operation; true stops it early.
+  virtual bool IsCancelled() { return false; }
+};
+
+// The process-wide receiver: a do-nothing one unless SetStatusSink chose
+// another (null restores the default).
+StatusSink& Status();
+void SetStatusSink(StatusSink* sink);
+
+}  // namespace tuk

@@ -1,0 +1,134 @@
+// TukFile: one archive, its open stream, its in-memory index, the buffers
+// that hold one file and one payload, and the payload encoder's state.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <unordered_set>
+
+#include "archive/entry_list.h"
+#include "archive/format.h"
+#include "archive/name_table.h"
+#include "platform/platform.h"
+
+namespace tuk {
+
+// Outcome of a step that writes to an archive.
+enum class WriteStatus {
+  Ok,
+  WriteFailed,   // a write, flush or close did not complete
+  ReadFailed,    // an existing archive could not be read whole
+  ArchiveFull,   // the archive would pass 4 GiB, which its offsets cannot address
+  NameTooLong,   // an entry name would not fit 259 characters
+  NoMemory,      // a buffer could not be obtained
+};
+
+// Outcome of storing one input file.
+enum class AddStatus {
+  Added,
+  Skipped,  // the file was left out and reported; packing goes on
+  Failed,   // the archive cannot be finished; packing stops
+};
+
+class TukFile {
+ public:
+  static constexpr uint32_t kInitialRawCapacity = 4000000;
+  static constexpr uint32_t kInitialPackedCapacity =
+      kInitialRawCapacity * 3 / 2 + 260;
+
+  TukFile();
+  ~TukFile();
+  TukFile(const TukFile&) = delete;
+  TukFile& operator=(const TukFile&) = delete;
+
+  // ---- Reading (index loading and extraction) ----
+
+  // Reads the header and index of archivePath (or of tuk_file_name when it
+  // is null) into entries; the archive file is closed afterwards.
+  void LoadIndex(const char* archivePath);
+  // Opens tuk_file_name for reading: 0 when open, 2 when not.
+  uint32_t tukFileStream_openFail();
+
+  // Reads entry index into rawBuffer and, given a directory, writes it
+  // there as a file. Returns rawBuffer, or null on failure.
+  uint8_t* Extract(uint32_t index, const char* strExtractPath);
+  uint8_t* ExtractByName(const char* name, const char* strExtractPath);
+  // Result codes: 0 done, 2 no path, 3 archive not open, 5 an entry failed,
+  // 7 not enough free space.
+  uint32_t ExtractAll(const char* strExtractPath);
+
+  // ---- Writing (payload encoder, packing, merging, replacing) ----
+
+  // Writes the file held in rawBuffer as a payload at the stream's position
+  // and appends its entry (named by name without its first basePathLength
+  // characters).
+  WriteStatus StoreFilePayload(uint32_t size, const char* name);
+  uint32_t CompressSegment(uint32_t segmentIndex);
+  void WriteLiteralRunHeader(uint32_t& position, uint32_t literalCount);
+
+  AddStatus AddFile(const char* path);
+  WriteStatus WriteIndex();
+  // Copies the payloads and entries of the old archive's entries that were
+  // not packed again. False when an entry could not be carried over.
+  WriteStatus MergeOldEntries(platform::File& existing, bool& allCarried);
+  // Replaces entry index with the size bytes held in rawBuffer, or adds
+  // them as a new entry when index equals the entry count; 0 on success.
+  int32_t AddReplaceFile(uint32_t index, uint32_t size);
+
+  // Reads an entry's payload into rawBuffer (decoding it in mode 1) and
+  // sets countRead to the bytes it yields. False when a buffer could not
+  // be obtained.
+  bool ReadEntryBytes(const IndexEntry& entry, uint32_t& countRead);
+  // Writes rawBuffer as the entry's file below strExtractPath, making its
+  // directories.
+  bool WriteEntryFile(const IndexEntry& entry, const char* strExtractPath);
+
+  // Buffers grow only; false (buffer unchanged) when memory ran out.
+  bool GrowRawBuffer(uint64_t capacity);
+  bool GrowPackedBuffer(uint64_t capacity);
+
+  // ---- State ----
+
+  uint32_t mode = 0;
+  char tuk_file_name[kPathBufferSize] = {};
+  uint32_t archiveSize = 0;
+  EntryList entries;
+  uint32_t totalSize = 0;
+  uint32_t indexOffset = 0;
+  platform::File tukFileStream;
+  std::unique_ptr<uint8_t[]> rawBuffer;
+  uint32_t rawCapacity = 0;
+  std::unique_ptr<uint8_t[]> packedBuffer;
+  uint32_t packedCapacity = 0;
+  uint32_t currentSize = 0;
+  uint32_t currentStoredSize = 0;
+  std::unique_ptr<NameTable> nameTable;
+  uint32_t basePathLength = 0;
+  uint32_t prefixLength = 0;
+  const char* prefix = nullptr;  // not owned
+  uint32_t segmentStart = 0;
+  uint32_t packedPosition = 0;
+  uint32_t segmentCount = 0;
+  std::unique_ptr<SegmentInfo[]> segments;
+
+  // Set by LoadIndex when the index ran past the end of the file or held a
+  // record that cannot be an entry; the entries before it were kept.
+  bool indexDamaged = false;
+  // Directories already made below extractionRoot during this object's
+  // extractions, so each one costs one creation per run.
+  std::string extractionRoot;
+  std::unordered_set<std::string> madeDirectories;
+  // Input files and directories the pack operation had to leave out.
+  uint32_t skippedInputs = 0;
+  // Why the last AddFile that returned Failed failed.
+  WriteStatus lastFailure = WriteStatus::Ok;
+  // 64-bit sum of the gathered files' sizes (totalSize keeps the 32-bit
+  // wrapping sum).
+  uint64_t totalSize64 = 0;
+};
+
+// The archive object of the pack operation; empty when none is at work.
+extern std::unique_ptr<TukFile> currentArchive;
+
+}  // namespace tuk

@@ -1,0 +1,14 @@
+// The TukPack program's command line.
+#pragma once
+
+namespace tuk {
+
+// Exit codes.
+constexpr int kPackDone = 0;
+constexpr int kPackUsage = 1;
+constexpr int kPackFailed = 2;
+
+// Runs the program with its arguments (argv[0] is the program's name).
+int RunPack(int argc, char** argv);
+
+}  // namespace tuk

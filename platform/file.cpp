@@ -1,0 +1,147 @@
+// File over the C runtime's buffered streams, which both platforms share.
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+#include "platform/fault_injection.h"
+#include "platform/native_path.h"
+#include "platform/platform.h"
+
+namespace tuk::platform {
+namespace {
+
+// Writes to the archive are mostly large blocks, which bypass the buffer;
+// a larger buffer keeps the many small index fields to few system calls.
+constexpr size_t kWriteBufferSize = 64 * 1024;
+
+int SeekRaw(std::FILE* f, int64_t offset, int whence) {
+#ifdef _WIN32
+  return _fseeki64(f, offset, whence);
+#else
+  return fseeko(f, static_cast<off_t>(offset), whence);
+#endif
+}
+
+int64_t TellRaw(std::FILE* f) {
+#ifdef _WIN32
+  return _ftelli64(f);
+#else
+  return static_cast<int64_t>(ftello(f));
+#endif
+}
+
+}  // namespace
+
+File::~File() { Abandon(); }
+
+File::File(File&& other) noexcept
+    : handle_(std::exchange(other.handle_, nullptr)),
+      writable_(other.writable_) {}
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    Abandon();
+    handle_ = std::exchange(other.handle_, nullptr);
+    writable_ = other.writable_;
+  }
+  return *this;
+}
+
+bool File::Open(const char* path, Mode mode) {
+  Abandon();
+  const char* fopenMode = "rb";
+  if (mode == Mode::Write) {
+    if (faults::ShouldFail(faults::Op::OpenWrite)) return false;
+    fopenMode = "wb";
+  } else if (mode == Mode::ReadText) {
+    fopenMode = "r";
+  }
+  handle_ = std::fopen(NativePath(path).c_str(), fopenMode);
+  writable_ = mode == Mode::Write;
+  if (handle_ != nullptr && writable_) {
+    std::setvbuf(handle_, nullptr, _IOFBF, kWriteBufferSize);
+  }
+  return handle_ != nullptr;
+}
+
+size_t File::Read(void* buffer, size_t length) {
+  if (handle_ == nullptr || length == 0) return 0;
+  return std::fread(buffer, 1, length, handle_);
+}
+
+bool File::Write(const void* buffer, size_t length) {
+  if (handle_ == nullptr) return false;
+  if (faults::ShouldFail(faults::Op::Write)) return false;
+  if (length == 0) return true;
+  return std::fwrite(buffer, 1, length, handle_) == length;
+}
+
+bool File::WriteU32(uint32_t value) {
+  const unsigned char bytes[4] = {
+      static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
+      static_cast<unsigned char>(value >> 16),
+      static_cast<unsigned char>(value >> 24)};
+  return Write(bytes, sizeof bytes);
+}
+
+bool File::Seek(uint64_t position) {
+  if (handle_ == nullptr || position > static_cast<uint64_t>(INT64_MAX)) {
+    return false;
+  }
+  return SeekRaw(handle_, static_cast<int64_t>(position), SEEK_SET) == 0;
+}
+
+bool File::SeekFromCurrent(int64_t delta) {
+  return handle_ != nullptr && SeekRaw(handle_, delta, SEEK_CUR) == 0;
+}
+
+bool File::SeekToEnd() {
+  return handle_ != nullptr && SeekRaw(handle_, 0, SEEK_END) == 0;
+}
+
+int64_t File::Tell() { return handle_ == nullptr ? -1 : TellRaw(handle_); }
+
+int64_t File::Length() {
+  const int64_t here = Tell();
+  if (here < 0 || !SeekToEnd()) return -1;
+  const int64_t end = Tell();
+  if (SeekRaw(handle_, here, SEEK_SET) != 0) return -1;
+  return end;
+}
+
+bool File::ReadLine(char* buffer, int capacity) {
+  return handle_ != nullptr && std::fgets(buffer, capacity, handle_) != nullptr;
+}
+
+bool File::Flush() {
+  if (handle_ == nullptr) return false;
+  if (faults::ShouldFail(faults::Op::Flush)) return false;
+  return std::fflush(handle_) == 0;
+}
+
+bool File::Close() {
+  if (handle_ == nullptr) return false;
+  bool ok = true;
+  if (writable_ && faults::ShouldFail(faults::Op::Close)) ok = false;
+  if (std::fclose(std::exchange(handle_, nullptr)) != 0) ok = false;
+  return ok;
+}
+
+void File::Abandon() {
+  if (handle_ != nullptr) std::fclose(std::exchange(handle_, nullptr));
+}
+
+bool NameLess(const std::string& a, const std::string& b) {
+  const size_t n = a.size() < b.size() ? a.size() : b.size();
+  for (size_t i = 0; i < n; ++i) {
+    unsigned char x = static_cast<unsigned char>(a[i]);
+    unsigned char y = static_cast<unsigned char>(b[i]);
+    if (x >= 'a' && x <= 'z') x = static_cast<unsigned char>(x - 32);
+    if (y >= 'a' && y <= 'z') y = static_cast<unsigned char>(y - 32);
+    if (x != y) return x < y;
+  }
+  if (a.size() != b.size()) return a.size() < b.size();
+  return a < b;  // names equal but for case: a fixed order all the same
+}
+
+}  // namespace tuk::platform

@@ -1,0 +1,105 @@
+// The operating-system layer: files, directories, listing, moving, free
+// space and time. One interface, a POSIX and a Win32 implementation.
+//
+// Every path handed to this layer may use '\' as well as '/' between its
+// components, as Windows allows; the POSIX side treats both alike.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace tuk::platform {
+
+// ---- Files ---------------------------------------------------------------
+
+// An owned byte stream over a file. Reads, writes and positioning never
+// translate line ends. Every outcome is a value to look at; Close() reports
+// whether buffered data reached the file.
+class File {
+ public:
+  enum class Mode {
+    Read,      // existing file, read only
+    Write,     // created, or truncated if it exists
+    ReadText,  // existing file, read line by line
+  };
+
+  File() = default;
+  ~File();
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+  File(File&& other) noexcept;
+  File& operator=(File&& other) noexcept;
+
+  bool Open(const char* path, Mode mode);
+  bool IsOpen() const { return handle_ != nullptr; }
+
+  // Returns the number of bytes read; fewer than asked at the end of the
+  // file or on an error.
+  size_t Read(void* buffer, size_t length);
+  // True only when every byte was handed on.
+  bool Write(const void* buffer, size_t length);
+  bool WriteU32(uint32_t value);
+
+  bool Seek(uint64_t position);
+  bool SeekFromCurrent(int64_t delta);
+  bool SeekToEnd();
+  // -1 when the position cannot be taken.
+  int64_t Tell();
+  // Length of the file, leaving the position where it was; -1 on failure.
+  int64_t Length();
+
+  // Reads one line of at most capacity - 1 characters, keeping its line
+  // break; false at the end of the file.
+  bool ReadLine(char* buffer, int capacity);
+
+  bool Flush();
+  // Flushes and closes; false when either failed. The file is closed in
+  // every case.
+  bool Close();
+  // Closes without caring for the outcome (the stream is being dropped).
+  void Abandon();
+
+ private:
+  std::FILE* handle_ = nullptr;
+  bool writable_ = false;
+};
+
+// ---- Directories and files by name ---------------------------------------
+
+bool GetCurrentDir(std::string& path);
+bool SetCurrentDir(const char* path);
+// False when the directory could not be created, also when it exists.
+bool CreateDir(const char* path);
+bool IsDirectory(const char* path);
+bool RemoveFile(const char* path);
+// Renames, replacing an existing destination. Fails across volumes.
+bool MoveFileReplace(const char* from, const char* to);
+// Bytes the calling user may still write on the volume holding path.
+bool FreeSpaceBytes(const char* path, uint64_t& bytes);
+// Wall-clock time in milliseconds since an arbitrary fixed origin.
+uint64_t SystemTimeMs();
+
+// ---- Listing ---------------------------------------------------------------
+
+struct DirEntry {
+  std::string name;
+  bool isDirectory = false;
+  uint64_t size = 0;
+};
+
+// Lists the entries that match a wildcard pattern such as "dir/*" or
+// "dir/*.tuk" ('*' and '?' in the last component; letters match regardless
+// of case, as on Windows). "." and ".." are listed like any other entry when
+// the pattern matches them. The result is sorted by name, comparing bytes
+// after folding a-z to A-Z, so a tree lists in the same order everywhere.
+// A link to a directory is not listed, so a walk can never loop; a link to
+// a file is listed as that file. False when the directory cannot be read.
+bool ListDirectory(const char* pattern, std::vector<DirEntry>& entries);
+
+// The order ListDirectory sorts by.
+bool NameLess(const std::string& a, const std::string& b);
+
+}  // namespace tuk::platform

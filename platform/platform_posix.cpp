@@ -1,0 +1,131 @@
+// POSIX side of the platform layer.
+#include <dirent.h>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <ctime>
+#include <memory>
+
+#include "platform/fault_injection.h"
+#include "platform/native_path.h"
+#include "platform/platform.h"
+
+namespace tuk::platform {
+
+std::string NativePath(const char* path) {
+  std::string native(path);
+  std::replace(native.begin(), native.end(), '\\', '/');
+  return native;
+}
+
+bool GetCurrentDir(std::string& path) {
+  char buffer[PATH_MAX];
+  if (getcwd(buffer, sizeof buffer) == nullptr) return false;
+  path = buffer;
+  return true;
+}
+
+bool SetCurrentDir(const char* path) {
+  return chdir(NativePath(path).c_str()) == 0;
+}
+
+bool CreateDir(const char* path) {
+  if (faults::ShouldFail(faults::Op::CreateDir)) return false;
+  return mkdir(NativePath(path).c_str(), 0777) == 0;
+}
+
+bool IsDirectory(const char* path) {
+  struct stat st;
+  return stat(NativePath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool RemoveFile(const char* path) {
+  return unlink(NativePath(path).c_str()) == 0;
+}
+
+bool MoveFileReplace(const char* from, const char* to) {
+  if (faults::ShouldFail(faults::Op::Rename)) return false;
+  return rename(NativePath(from).c_str(), NativePath(to).c_str()) == 0;
+}
+
+bool FreeSpaceBytes(const char* path, uint64_t& bytes) {
+  struct statvfs vfs;
+  if (statvfs(NativePath(path).c_str(), &vfs) != 0) return false;
+  bytes = static_cast<uint64_t>(vfs.f_bavail) * vfs.f_frsize;
+  return true;
+}
+
+uint64_t SystemTimeMs() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  return static_cast<uint64_t>(now.tv_sec) * 1000u +
+         static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+}
+
+namespace {
+
+struct DirCloser {
+  void operator()(DIR* dir) const { closedir(dir); }
+};
+
+}  // namespace
+
+bool ListDirectory(const char* pattern, std::vector<DirEntry>& entries) {
+  entries.clear();
+  const std::string native = NativePath(pattern);
+  const size_t slash = native.rfind('/');
+  std::string directory;
+  std::string wildcard;
+  if (slash == std::string::npos) {
+    directory = ".";
+    wildcard = native;
+  } else {
+    directory = slash == 0 ? "/" : native.substr(0, slash);
+    wildcard = native.substr(slash + 1);
+  }
+
+  std::unique_ptr<DIR, DirCloser> dir(opendir(directory.c_str()));
+  if (!dir) return false;
+  const int dirFd = dirfd(dir.get());
+
+  while (const dirent* item = readdir(dir.get())) {
+    if (fnmatch(wildcard.c_str(), item->d_name, FNM_CASEFOLD) != 0) continue;
+    DirEntry entry;
+    entry.name = item->d_name;
+    if (item->d_type == DT_DIR) {
+      entry.isDirectory = true;
+    } else {
+      // Regular files need their size; links and unknown types are judged
+      // by what they lead to.
+      const bool link = item->d_type == DT_LNK;
+      struct stat st;
+      if (fstatat(dirFd, item->d_name, &st,
+                  item->d_type == DT_REG ? AT_SYMLINK_NOFOLLOW : 0) != 0) {
+        continue;
+      }
+      if (S_ISDIR(st.st_mode)) {
+        if (link) continue;  // never walk through a link into a directory
+        entry.isDirectory = true;
+      } else if (S_ISREG(st.st_mode)) {
+        entry.size = static_cast<uint64_t>(st.st_size);
+      } else {
+        continue;  // devices, pipes and sockets hold no file bytes to pack
+      }
+    }
+    entries.push_back(std::move(entry));
+  }
+  std::sort(entries.begin(), entries.end(),
+            [](const DirEntry& a, const DirEntry& b) {
+              return NameLess(a.name, b.name);
+            });
+  return true;
+}
+
+}  // namespace tuk::platform
