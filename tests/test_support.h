@@ -1,0 +1,91 @@
+// Shared pieces of the tests: scratch directories, files, running the real
+// programs, and archives crafted byte by byte.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace tuk::test {
+
+using Bytes = std::vector<uint8_t>;
+
+// A fresh empty directory under the system's temporary directory, removed
+// with everything in it when the object goes. The process's current
+// directory is restored too, since extraction changes it.
+class ScratchDir {
+ public:
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  // path() + "/" + relative
+  std::string operator/(const std::string& relative) const;
+
+ private:
+  std::string path_;
+  std::string previousCwd_;
+};
+
+void WriteFile(const std::string& path, const Bytes& bytes);
+void WriteFile(const std::string& path, const std::string& text);
+Bytes ReadFile(const std::string& path);
+bool FileExists(const std::string& path);
+// Makes every missing directory of path.
+void MakeDirs(const std::string& path);
+Bytes BytesOf(const std::string& text);
+// Deterministic pseudo-random bytes.
+Bytes RandomBytes(size_t length, uint32_t seed);
+// Every file below root, as "relative/path" -> bytes, sorted by path.
+std::vector<std::pair<std::string, Bytes>> TreeContents(const std::string& root);
+
+struct RunResult {
+  int exitCode = -1;
+  std::string output;  // standard output
+};
+
+// Runs a program with arguments in a working directory and captures its
+// standard output. Each argument is quoted for the shell.
+RunResult Run(const std::string& program, const std::vector<std::string>& args,
+              const std::string& workingDir);
+std::string UnpackExe();
+std::string PackExe();
+
+// Captures what the library writes through its message channel.
+class MessageCapture {
+ public:
+  MessageCapture();
+  ~MessageCapture();
+  std::string Text();
+
+ private:
+  std::FILE* file_;
+};
+
+// One entry of a crafted archive.
+struct CraftedEntry {
+  std::string name;
+  Bytes payload;           // stored bytes
+  uint32_t size = 0;       // the entry's size field
+  bool overrideOffset = false;
+  uint32_t offset = 0;     // used when overrideOffset
+  bool overrideStored = false;
+  uint32_t storedSize = 0; // used when overrideStored
+};
+
+// Lays out header, payloads, index and trailer as the format has them.
+Bytes CraftArchive(uint32_t mode, const std::vector<CraftedEntry>& entries);
+// A mode-0 entry whose payload is the file itself.
+CraftedEntry StoredEntry(const std::string& name, const Bytes& content);
+// A mode-1 payload of one segment per given stream (sizes are the sums of
+// what each stream is declared to decode to).
+Bytes SegmentedPayload(const std::vector<Bytes>& streams,
+                       const std::vector<uint32_t>& sizes);
+
+void PutU32(Bytes& out, uint32_t value);
+uint32_t GetU32(const Bytes& bytes, size_t at);
+
+}  // namespace tuk::test
