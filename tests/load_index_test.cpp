@@ -1,0 +1,146 @@
+// Loading an archive's header and index, sound and damaged.
+#include <gtest/gtest.h>
+
+#include "archive/messages.h"
+#include "archive/tuk_file.h"
+#include "tests/test_support.h"
+
+namespace tuk {
+namespace {
+
+using test::Bytes;
+
+class LoadIndexTest : public ::testing::Test {
+ protected:
+  std::string Write(const Bytes& archive) {
+    const std::string path = dir / "a.tuk";
+    test::WriteFile(path, archive);
+    return path;
+  }
+  test::ScratchDir dir;
+};
+
+TEST_F(LoadIndexTest, ReadsEveryEntryInFileOrder) {
+  const std::string path = Write(test::CraftArchive(
+      0, {test::StoredEntry("menu/a.txt", test::BytesOf("abc")),
+          test::StoredEntry("menu/gfx/b.dds", {}),
+          test::StoredEntry("menu/c", test::Bytes(1000, 7))}));
+  TukFile archive;
+  EXPECT_EQ(archive.rawCapacity, 4000000u);
+  EXPECT_EQ(archive.packedCapacity, 6000260u);
+  archive.LoadIndex(path.c_str());
+  ASSERT_EQ(archive.entries.count, 3u);
+  EXPECT_STREQ(archive.entries.At(0).name, "menu/a.txt");
+  EXPECT_EQ(archive.entries.At(0).offset, 156u);
+  EXPECT_EQ(archive.entries.At(1).nameLength, 14u);
+  EXPECT_EQ(archive.entries.At(1).offset, 159u);
+  EXPECT_EQ(archive.entries.At(2).size, 1000u);
+  EXPECT_EQ(archive.totalSize, 1003u);
+  EXPECT_EQ(archive.mode, 0u);
+  EXPECT_EQ(archive.indexOffset, 1159u);
+  EXPECT_FALSE(archive.tukFileStream.IsOpen());
+  EXPECT_FALSE(archive.indexDamaged);
+  EXPECT_EQ(archive.entries.Length(), 4u);  // one default entry behind
+
+  // Loading again changes nothing.
+  archive.LoadIndex(nullptr);
+  EXPECT_EQ(archive.entries.count, 3u);
+  EXPECT_EQ(archive.totalSize, 1003u);
+  EXPECT_STREQ(archive.entries.At(2).name, "menu/c");
+}
+
+TEST_F(LoadIndexTest, EmptyAndUnfinishedArchivesHaveNoEntries) {
+  TukFile archive;
+  archive.LoadIndex(Write(test::CraftArchive(0, {})).c_str());
+  EXPECT_EQ(archive.entries.count, 0u);
+  EXPECT_EQ(archive.totalSize, 0u);
+
+  // Bytes 0-3 at least the file's length: no index, mode read all the same.
+  Bytes notAnArchive = {0xff, 0xff, 0, 0, 7, 0, 0, 0, 'r', 'e', 's', 't'};
+  archive.LoadIndex(Write(notAnArchive).c_str());
+  EXPECT_EQ(archive.entries.count, 0u);
+  EXPECT_EQ(archive.mode, 7u);
+  EXPECT_FALSE(archive.indexDamaged);
+
+  // An archive whose writing stopped before the header was patched.
+  Bytes unfinished = test::CraftArchive(0, {test::StoredEntry("x", {1, 2})});
+  test::WriteFile(dir / "u.tuk", Bytes(unfinished.begin(), unfinished.begin() + 160));
+  Bytes placeholder = test::ReadFile(dir / "u.tuk");
+  placeholder[0] = placeholder[1] = placeholder[2] = placeholder[3] = 0;
+  archive.LoadIndex(Write(placeholder).c_str());
+  EXPECT_EQ(archive.entries.count, 0u);
+}
+
+TEST_F(LoadIndexTest, MissingArchiveKeepsWhatWasLoadedAndSaysSo) {
+  TukFile archive;
+  archive.LoadIndex(Write(test::CraftArchive(0, {test::StoredEntry("x", {1})})).c_str());
+  SelectMessageSet(MessageSet::WithUnpack);
+  test::MessageCapture capture;
+  const std::string missing = dir / "missing.tuk";
+  archive.LoadIndex(missing.c_str());
+  SelectMessageSet(MessageSet::Common);
+  EXPECT_EQ(capture.Text(), "LoadIndex( \"" + missing + "\" )\ntuk_file_name: " +
+                                (dir / "a.tuk") + " <- " + missing +
+                                "\ntukFileStream_openFail() \n");
+  EXPECT_EQ(archive.entries.count, 1u);
+  EXPECT_STREQ(archive.tuk_file_name, missing.c_str());
+}
+
+TEST_F(LoadIndexTest, DamagedIndexKeepsTheEntriesBeforeTheDamage) {
+  const Bytes sound = test::CraftArchive(
+      0, {test::StoredEntry("first", {1}), test::StoredEntry("second", {2}),
+          test::StoredEntry("third", {3})});
+  const uint32_t indexOffset = test::GetU32(sound, 0);
+  const size_t secondRecord = indexOffset + 4 + 28 + 5;
+
+  // A name length above 259.
+  Bytes longName = sound;
+  longName[secondRecord] = 0x04;
+  longName[secondRecord + 1] = 0x01;  // 260
+  // A count far beyond what the file can hold.
+  Bytes hugeCount = sound;
+  hugeCount[indexOffset] = hugeCount[indexOffset + 1] = 0xff;
+  hugeCount[indexOffset + 2] = hugeCount[indexOffset + 3] = 0xff;
+  // The file cut inside the third record.
+  Bytes cut(sound.begin(), sound.end() - 12);
+  // A name running past the end.
+  Bytes nameBeyondEnd = sound;
+  nameBeyondEnd[secondRecord] = 200;
+
+  struct Case {
+    const char* what;
+    Bytes bytes;
+    uint32_t kept;
+  };
+  for (const Case& c : {Case{"name length", longName, 1}, Case{"count", hugeCount, 3},
+                        Case{"cut", cut, 2}, Case{"name past end", nameBeyondEnd, 1}}) {
+    SelectMessageSet(MessageSet::WithUnpack);
+    test::MessageCapture capture;
+    TukFile archive;
+    const std::string path = Write(c.bytes);
+    archive.LoadIndex(path.c_str());
+    SelectMessageSet(MessageSet::Common);
+    EXPECT_TRUE(archive.indexDamaged) << c.what;
+    EXPECT_EQ(archive.entries.count, c.kept) << c.what;
+    EXPECT_STREQ(archive.entries.At(0).name, "first") << c.what;
+    EXPECT_NE(capture.Text().find("ERROR! Damaged index in " + path + "\n"),
+              std::string::npos)
+        << c.what;
+  }
+}
+
+TEST(ArchiveObject, ConstructionTraceOnlyInTheUnpackMessageSet) {
+  for (MessageSet set : {MessageSet::Common, MessageSet::WithUnpack}) {
+    SelectMessageSet(set);
+    test::MessageCapture capture;
+    { TukFile archive; }
+    SelectMessageSet(MessageSet::Common);
+    EXPECT_EQ(capture.Text(),
+              set == MessageSet::WithUnpack
+                  ? "TukFile()\n  26\n  46\n  48\n  54\n  58\n  64\nend TukFile()\n"
+                  : "");
+  }
+}
+
+}  // namespace
+}  // namespace tuk
