@@ -21,7 +21,8 @@ namespace tuk {
 enum class MessageSet {
   Common,        // Say only (the pack program, and the default)
   WithUnpack,    // Say and Trace (the unpack program)
-  Silent,        // nothing (front ends that report in their own words)
+  ErrorsOnly,    // the error lines of both sets ("ERROR!", "Error!")
+  Silent,        // nothing
 };
 
 void SelectMessageSet(MessageSet set);

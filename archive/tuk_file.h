@@ -73,8 +73,12 @@ class TukFile {
   // not packed again. False when an entry could not be carried over.
   WriteStatus MergeOldEntries(platform::File& existing, bool& allCarried);
   // Replaces entry index with the size bytes held in rawBuffer, or adds
-  // them as a new entry when index equals the entry count; 0 on success.
-  int32_t AddReplaceFile(uint32_t index, uint32_t size);
+  // them as a new entry named newName when index equals the entry count.
+  // The archive is rewritten into tuk_file_name + ".tmp", which replaces it
+  // only when complete. 0 when the archive was updated, 1 when it was left
+  // as it was.
+  int32_t AddReplaceFile(uint32_t index, uint32_t size,
+                         const char* newName = nullptr);
 
   // Reads an entry's payload into rawBuffer (decoding it in mode 1) and
   // sets countRead to the bytes it yields. False when a buffer could not

@@ -79,6 +79,8 @@ bool RemoveFile(const char* path);
 bool MoveFileReplace(const char* from, const char* to);
 // Bytes the calling user may still write on the volume holding path.
 bool FreeSpaceBytes(const char* path, uint64_t& bytes);
+// Whether a stream is an interactive terminal.
+bool IsTerminal(std::FILE* stream);
 // Wall-clock time in milliseconds since an arbitrary fixed origin.
 uint64_t SystemTimeMs();
 

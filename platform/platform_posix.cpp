@@ -62,6 +62,8 @@ bool FreeSpaceBytes(const char* path, uint64_t& bytes) {
   return true;
 }
 
+bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
+
 uint64_t SystemTimeMs() {
   timespec now{};
   clock_gettime(CLOCK_REALTIME, &now);

@@ -1,0 +1,335 @@
+#include "tuk/tuk_command.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "archive/extract_all.h"
+#include "archive/messages.h"
+#include "archive/pack.h"
+#include "archive/path_checks.h"
+#include "archive/status_sink.h"
+#include "archive/tuk_file.h"
+#include "platform/platform.h"
+#include "tuk/verify.h"
+
+namespace tuk {
+namespace {
+
+const char kVersion[] = "tuk 1.5\n";
+
+const char kUsage[] =
+    "Usage: tuk <command> [arguments]\n"
+    "\n"
+    "Commands:\n"
+    "  list ARCHIVE [--json]           list the entries\n"
+    "  verify ARCHIVE                  check structure and payloads\n"
+    "  extract ARCHIVE [-C DIR] [NAME...]\n"
+    "                                  extract every entry, or the named ones\n"
+    "  pack SRC PREFIX ARCHIVE [--update]\n"
+    "                                  pack a directory tree (or update ARCHIVE)\n"
+    "  replace ARCHIVE NAME FILE       replace or add one entry\n"
+    "  unpack-all PATTERN DIR          extract every archive matching PATTERN\n"
+    "\n"
+    "Options: --help (also after a command), --version\n"
+    "Exit codes: 0 done, 1 usage error, 2 failure.\n";
+
+struct Command {
+  const char* name;
+  const char* usage;
+  int (*run)(const std::vector<std::string>& args);
+};
+
+void Error(const std::string& text) {
+  std::fprintf(stderr, "tuk: %s\n", text.c_str());
+}
+
+// Shows the library's progress texts on one terminal line.
+class ProgressLine : public StatusSink {
+ public:
+  explicit ProgressLine(bool shown) : shown_(shown) {}
+  ~ProgressLine() override {
+    if (shown_ && drawn_) std::fputs("\r\033[K", stderr);
+  }
+  void ShowStatus(const char* text) override {
+    if (!shown_) return;
+    std::fprintf(stderr, "\r\033[K%.70s", text);
+    std::fflush(stderr);
+    drawn_ = true;
+  }
+
+ private:
+  bool shown_;
+  bool drawn_ = false;
+};
+
+// Installs a progress line for the life of a long operation.
+class ProgressScope {
+ public:
+  ProgressScope() : line_(platform::IsTerminal(stderr)) { SetStatusSink(&line_); }
+  ~ProgressScope() { SetStatusSink(nullptr); }
+
+ private:
+  ProgressLine line_;
+};
+
+std::string Absolute(const std::string& path) {
+  if (path.empty() || path[0] == '/' || path[0] == '\\' ||
+      (path.size() > 1 && path[1] == ':')) {
+    return path;
+  }
+  std::string cwd;
+  platform::GetCurrentDir(cwd);
+  return cwd + "/" + path;
+}
+
+// Loads an archive's index; false (reported) when it cannot be used.
+bool Load(TukFile& archive, const std::string& path) {
+  if (path.size() >= kPathBufferSize) {
+    Error("path too long: " + path);
+    return false;
+  }
+  if (!platform::File().Open(path.c_str(), platform::File::Mode::Read)) {
+    Error("cannot open " + path);
+    return false;
+  }
+  archive.LoadIndex(path.c_str());
+  if (archive.indexDamaged) {
+    Error("damaged index in " + path + " (only the entries before the damage are used)");
+  }
+  return true;
+}
+
+std::string JsonString(const char* text) {
+  std::string out = "\"";
+  for (const unsigned char* c = reinterpret_cast<const unsigned char*>(text); *c; ++c) {
+    switch (*c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (*c < 0x20 || *c >= 0x80) {
+          // Names are 8-bit code-page bytes; keep each byte visible.
+          char escaped[8];
+          std::snprintf(escaped, sizeof escaped, "\\u%04x", *c);
+          out += escaped;
+        } else {
+          out += static_cast<char>(*c);
+        }
+    }
+  }
+  return out + "\"";
+}
+
+int List(const std::vector<std::string>& args) {
+  const bool json = args.size() == 2 && args[1] == "--json";
+  if (args.empty() || args.size() > 2 || (args.size() == 2 && !json)) return kTukUsage;
+  TukFile archive;
+  if (!Load(archive, args[0])) return kTukFailed;
+  const EntryList& entries = archive.entries;
+  if (json) {
+    std::printf("{\"mode\": %u, \"count\": %u, \"totalSize\": %u, \"entries\": [", archive.mode,
+                entries.count, archive.totalSize);
+    for (uint32_t i = 0; i < entries.count; ++i) {
+      const IndexEntry& e = entries.At(i);
+      std::printf("%s\n  {\"index\": %u, \"name\": %s, \"size\": %u, \"storedSize\": %u, "
+                  "\"offset\": %u}",
+                  i == 0 ? "" : ",", i, JsonString(e.name).c_str(), e.size, e.storedSize,
+                  e.offset);
+    }
+    std::printf("%s]}\n", entries.count > 0 ? "\n" : "");
+  } else {
+    std::printf("mode %u, %u entries, %u bytes\n", archive.mode, entries.count,
+                archive.totalSize);
+    std::printf("%6s %10s %10s %10s  %s\n", "index", "size", "stored", "offset", "name");
+    for (uint32_t i = 0; i < entries.count; ++i) {
+      const IndexEntry& e = entries.At(i);
+      std::printf("%6u %10u %10u %10u  %s\n", i, e.size, e.storedSize, e.offset, e.name);
+    }
+  }
+  return archive.indexDamaged ? kTukFailed : kTukDone;
+}
+
+int Verify(const std::vector<std::string>& args) {
+  if (args.size() != 1) return kTukUsage;
+  const std::vector<std::string> problems = VerifyArchive(args[0].c_str());
+  for (const std::string& problem : problems) std::printf("%s\n", problem.c_str());
+  if (problems.empty()) {
+    std::printf("%s: OK\n", args[0].c_str());
+    return kTukDone;
+  }
+  std::printf("%s: %zu problem%s\n", args[0].c_str(), problems.size(),
+              problems.size() == 1 ? "" : "s");
+  return kTukFailed;
+}
+
+int Extract(const std::vector<std::string>& args) {
+  if (args.empty()) return kTukUsage;
+  std::string directory = ".";
+  std::vector<std::string> names;
+  for (size_t i = 1; i < args.size(); ++i) {
+    if (args[i] == "-C") {
+      if (++i == args.size()) return kTukUsage;
+      directory = args[i];
+    } else {
+      names.push_back(args[i]);
+    }
+  }
+  if (!platform::IsDirectory(directory.c_str())) {
+    Error("no such directory: " + directory);
+    return kTukFailed;
+  }
+  const std::string archivePath = Absolute(args[0]);
+  const std::string target = Absolute(directory);
+  TukFile archive;
+  if (!Load(archive, archivePath)) return kTukFailed;
+
+  ProgressScope progress;
+  bool failed = archive.indexDamaged;
+  if (names.empty()) {
+    const uint32_t needed = (archive.totalSize >> 20) + 16;
+    if (needed > freeDiskSpaceMB(target.c_str())) {
+      Error("not enough free space in " + directory);
+      return kTukFailed;
+    }
+    // Unlike the unpack program, keep going after a failed entry.
+    for (uint32_t i = 0; i < archive.entries.count; ++i) {
+      Status().ShowStatus(archive.entries.At(i).name);
+      if (archive.Extract(i, target.c_str()) == nullptr) failed = true;
+    }
+  } else {
+    for (const std::string& name : names) {
+      if (archive.ExtractByName(name.c_str(), target.c_str()) == nullptr) {
+        if (FindEntryByName(archive.entries, name.c_str(),
+                            static_cast<uint32_t>(name.size())) == archive.entries.count) {
+          Error("not in the archive: " + name);
+        }
+        failed = true;
+      }
+    }
+  }
+  return failed ? kTukFailed : kTukDone;
+}
+
+int Pack(const std::vector<std::string>& args) {
+  const bool update = args.size() == 4 && args[3] == "--update";
+  if (args.size() != 3 && !update) return kTukUsage;
+  std::string source = Absolute(args[0]);
+  std::string archivePath = Absolute(args[2]);
+  if (checkPackPaths(&source[0], &archivePath[0]) != 0) return kTukFailed;
+
+  std::vector<char> sourceDir(args[0].begin(), args[0].end());
+  sourceDir.resize(sourceDir.size() + 2, '\0');
+  std::vector<char> prefix(args[1].begin(), args[1].end());
+  prefix.resize(prefix.size() + 2, '\0');
+  PackOutcome outcome = PackOutcome::Failed;
+  {
+    ProgressScope progress;
+    packTukFiles(sourceDir.data(), prefix.data(), args[2].c_str(), update ? 1 : 0, 1,
+                 &outcome);
+  }
+  if (outcome == PackOutcome::Failed) Error("packing failed: " + args[2]);
+  if (outcome == PackOutcome::Incomplete) Error("some files were left out of " + args[2]);
+  return outcome == PackOutcome::Complete ? kTukDone : kTukFailed;
+}
+
+int Replace(const std::vector<std::string>& args) {
+  if (args.size() != 3) return kTukUsage;
+  const std::string& name = args[1];
+  if (name.size() > kMaxNameLength ||
+      !IsSafeEntryName(name.c_str(), static_cast<uint32_t>(name.size()))) {
+    Error("not a usable entry name: " + name);
+    return kTukFailed;
+  }
+  TukFile archive;
+  if (!Load(archive, args[0])) return kTukFailed;
+  if (archive.indexDamaged) return kTukFailed;
+
+  platform::File input;
+  if (!input.Open(args[2].c_str(), platform::File::Mode::Read)) {
+    Error("cannot open " + args[2]);
+    return kTukFailed;
+  }
+  const int64_t size = input.Length();
+  if (size < 0 || static_cast<uint64_t>(size) >= kMaxInputFileSize ||
+      !archive.GrowRawBuffer(static_cast<uint64_t>(size) + 1) ||
+      input.Read(archive.rawBuffer.get(), static_cast<size_t>(size)) !=
+          static_cast<size_t>(size)) {
+    Error("cannot read " + args[2]);
+    return kTukFailed;
+  }
+  const uint32_t index = FindEntryByName(archive.entries, name.c_str(),
+                                         static_cast<uint32_t>(name.size()));
+  if (archive.AddReplaceFile(index, static_cast<uint32_t>(size), name.c_str()) != 0) {
+    Error("could not update " + args[0] + " (it is unchanged)");
+    return kTukFailed;
+  }
+  return kTukDone;
+}
+
+int UnpackAll(const std::vector<std::string>& args) {
+  if (args.size() != 2) return kTukUsage;
+  if (!platform::IsDirectory(args[1].c_str())) {
+    Error("no such directory: " + args[1]);
+    return kTukFailed;
+  }
+  std::string pattern = Absolute(args[0]);
+  if (pattern.find('*') == std::string::npos) {
+    Error("the pattern has no '*': " + args[0]);
+    return kTukUsage;
+  }
+  ProgressScope progress;
+  return unpackTukFiles(&pattern[0], nullptr, Absolute(args[1]).c_str()) == 0
+             ? kTukDone
+             : kTukFailed;
+}
+
+const Command kCommands[] = {
+    {"list", "tuk list ARCHIVE [--json]\n  Shows the mode, entry count and total size, then one row per entry:\n  index, size, stored size, offset and name.\n", List},
+    {"verify", "tuk verify ARCHIVE\n  Checks the header, the index, that every payload lies inside the data\n  area without overlapping another, that every name is safe, and decodes\n  every compressed payload. Prints each problem; exits 0 only when sound.\n", Verify},
+    {"extract", "tuk extract ARCHIVE [-C DIR] [NAME...]\n  Extracts every entry, or the named ones (names match regardless of the\n  case of A-Z), into DIR (default: the current directory).\n", Extract},
+    {"pack", "tuk pack SRC PREFIX ARCHIVE [--update]\n  Packs every file below SRC, naming each PREFIX/path. With --update,\n  entries of ARCHIVE that are not packed again are kept. Refuses an\n  ARCHIVE inside SRC and paths with illegal characters.\n", Pack},
+    {"replace", "tuk replace ARCHIVE NAME FILE\n  Replaces the entry NAME with FILE's bytes, or adds it when there is none.\n", Replace},
+    {"unpack-all", "tuk unpack-all PATTERN DIR\n  Extracts every archive matching PATTERN (such as 'packs/*.tuk') into DIR.\n", UnpackAll},
+};
+
+}  // namespace
+
+int RunTuk(int argc, char** argv) {
+  SelectMessageSet(MessageSet::ErrorsOnly);
+  SetMessageStream(stderr);
+  if (argc < 2) {
+    std::fputs(kUsage, stderr);
+    return kTukUsage;
+  }
+  const std::string word = argv[1];
+  if (word == "--help" || word == "-h" || word == "help") {
+    std::fputs(kUsage, stdout);
+    return kTukDone;
+  }
+  if (word == "--version") {
+    std::fputs(kVersion, stdout);
+    return kTukDone;
+  }
+  for (const Command& command : kCommands) {
+    if (word != command.name) continue;
+    std::vector<std::string> args(argv + 2, argv + argc);
+    for (const std::string& arg : args) {
+      if (arg == "--help" || arg == "-h") {
+        std::printf("Usage: %s", command.usage);
+        return kTukDone;
+      }
+    }
+    const int result = command.run(args);
+    if (result == kTukUsage) std::fprintf(stderr, "Usage: %s", command.usage);
+    return result;
+  }
+  Error("unknown command: " + word);
+  std::fputs(kUsage, stderr);
+  return kTukUsage;
+}
+
+}  // namespace tuk
