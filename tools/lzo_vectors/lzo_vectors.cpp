@@ -20,9 +20,20 @@
 // first byte above 17 and a first 0 the same way, but a first byte from 1
 // to 15 is a run of b + 3 literals to LZO1X, and 16 or 17 starts a match.
 // So before a stream is stored its opening is rewritten where the two
-// readings differ (see StoredOpening). Every stored payload is decoded
-// again by ReadPayload below and compared with the input before it is
-// written; a mismatch stops the program.
+// readings differ (see StoredOpening).
+//
+// How the compressors open a stream: lzo1x_999 writes 17 + run for a first
+// run of up to 238 literals and the 0-led long count above that, which
+// need no change. lzo1x_1 looks for its first match 5 bytes in, so a
+// stream with a match opens with a run of at least 5 literals: 5 to 18 are
+// written as run - 3 (bytes 2 to 15, rewritten here), longer ones with the
+// long count. A segment without any match is one run, written as 17 + run
+// up to 238 and as a long count above. A first run of 1 to 3 literals,
+// which LZO1X would fold into the previous instruction, cannot occur.
+//
+// Every stream is decoded by liblzo2 before its opening is changed, and
+// every payload is decoded again by ReadPayload below and compared with
+// the input before it is written; a mismatch stops the program.
 //
 // Build: g++ -std=c++17 -O2 -Wall -Wextra -o lzo_vectors lzo_vectors.cpp -llzo2
 
@@ -62,12 +73,12 @@ void PutU32(Bytes& b, uint32_t v) {
 struct Stats {
   size_t segments = 0;
   size_t rewrittenOpenings = 0;  // first byte 1..15 replaced
-  size_t prefixedOpenings = 0;   // a count of 17 put before a match
   size_t m1Short = 0;            // 2-byte match after 0..3 literals
   size_t m1Long = 0;             // 3-byte match after 4+ literals
   size_t m2 = 0, m3 = 0, m4 = 0;
   size_t longLiteralCounts = 0;  // counts that open with a 0 byte
-  size_t extendedLengths = 0;    // M3/M4 lengths that open with a 0 byte
+  size_t m3Extended = 0;         // M3 lengths that open with a 0 byte
+  size_t m4Extended = 0;         // M4 lengths that open with a 0 byte
   size_t maxZeroRun = 0;         // most zero bytes in one extended number
   size_t crossSegment = 0;       // matches reaching into earlier segments
 };
@@ -130,7 +141,7 @@ Bytes ReadPayload(const Bytes& p, Stats& stats) {
         ++stats.m3;
         uint64_t length = b & 31;
         if (length == 0) {
-          ++stats.extendedLengths;
+          ++stats.m3Extended;
           length = extended(31);
         }
         const uint32_t d0 = next(), d1 = next();
@@ -145,7 +156,7 @@ Bytes ReadPayload(const Bytes& p, Stats& stats) {
         ++stats.m4;
         uint64_t length = b & 7;
         if (length == 0) {
-          ++stats.extendedLengths;
+          ++stats.m4Extended;
           length = extended(7);
         }
         const uint32_t d0 = next(), d1 = next();
@@ -186,23 +197,21 @@ Bytes ReadPayload(const Bytes& p, Stats& stats) {
 }
 
 // Makes an LZO1X stream's opening read the same under this format's first
-// count. Returns 0, or 1 when the first byte was replaced, 2 when a byte
-// was put in front.
-int StoredOpening(Bytes& stream) {
+// count. Returns true when the first byte was replaced.
+bool StoredOpening(Bytes& stream) {
   const uint8_t b = stream.at(0);
-  if (b == 0 || b >= 18) return 0;  // a literal count to both readers
+  if (b == 0 || b >= 18) return false;  // a literal count to both readers
   if (b <= 15) {
     // LZO1X: a run of b + 3 literals (4 to 18). The count 17 + run says
     // the same to both readers, and to LZO1X a run of 4 or more also
     // makes a following M1 the 3-byte kind, as before.
     stream[0] = static_cast<uint8_t>(b + 20);
-    return 1;
+    return true;
   }
-  // 16 or 17: the stream opens with an M4 match (possible only with a
-  // dictionary). A count of 17 means "no literals" here and leaves the
-  // match as the first instruction.
-  stream.insert(stream.begin(), 17);
-  return 2;
+  // 16 or 17: an M4 match as the first instruction. liblzo2 emits none
+  // (even with a dictionary it opens with literals), so there is no
+  // stored form to choose here.
+  throw std::runtime_error("stream opens with a match");
 }
 
 enum class Method { Fast, Best, BestDict };
@@ -247,9 +256,7 @@ Bytes Compress(Method method, const Bytes& file, size_t from, size_t length,
     throw std::runtime_error("liblzo2 does not restore the segment");
   }
 
-  const int change = StoredOpening(stream);
-  if (change == 1) ++stats.rewrittenOpenings;
-  if (change == 2) ++stats.prefixedOpenings;
+  if (StoredOpening(stream)) ++stats.rewrittenOpenings;
   return stream;
 }
 
@@ -295,12 +302,12 @@ std::string BaseName(const std::string& path) {
 
 void PrintStats(const std::string& name, size_t bytes, const Stats& s) {
   std::printf(
-      "%-34s %7zu bytes, %zu segments, openings rewritten %zu prefixed %zu; "
-      "M1 %zu/%zu M2 %zu M3 %zu M4 %zu, long counts %zu, extended lengths %zu, "
+      "%-34s %7zu bytes, %zu segments, openings rewritten %zu; "
+      "M1 %zu/%zu M2 %zu M3 %zu (%zu long) M4 %zu (%zu long), long counts %zu, "
       "max zeros %zu, cross-segment %zu\n",
-      name.c_str(), bytes, s.segments, s.rewrittenOpenings, s.prefixedOpenings,
-      s.m1Short, s.m1Long, s.m2, s.m3, s.m4, s.longLiteralCounts,
-      s.extendedLengths, s.maxZeroRun, s.crossSegment);
+      name.c_str(), bytes, s.segments, s.rewrittenOpenings,
+      s.m1Short, s.m1Long, s.m2, s.m3, s.m3Extended, s.m4, s.m4Extended,
+      s.longLiteralCounts, s.maxZeroRun, s.crossSegment);
 }
 
 int Usage() {

@@ -102,6 +102,12 @@ def binary_half(rng):
         unit = rng.bytes(period)
         data += unit * (300 // period)
         data += rng.bytes(5)
+    # Three-byte repeats from 2049 to 3072 bytes back, each after a few
+    # bytes of noise: the 3-byte M1 form that follows a literal run.
+    for _ in range(60):
+        data += rng.bytes(4 + rng.below(4))
+        back = 2049 + rng.below(1024)
+        data += data[-back:][:3]
     # A sawtooth of 16-bit samples with a little noise.
     value = 0
     for _ in range(1500):
