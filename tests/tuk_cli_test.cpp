@@ -1,0 +1,169 @@
+// The tuk front end end to end: every command through the real program.
+#include <gtest/gtest.h>
+
+#include "archive/format.h"
+#include "tests/test_support.h"
+
+namespace tuk {
+namespace {
+
+using test::Bytes;
+
+std::string TukExe() { return TUK_TUK_EXE; }
+
+class TukCliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test::WriteFile(dir / "src/a.txt", "alpha");
+    test::WriteFile(dir / "src/sub/b.bin", test::RandomBytes(5000, 1));
+    test::WriteFile(dir / "src/sub/empty", "");
+    test::MakeDirs(dir / "out");
+  }
+  test::RunResult Tuk(const std::vector<std::string>& args) {
+    return test::Run(TukExe(), args, dir.path());
+  }
+  test::ScratchDir dir;
+};
+
+TEST_F(TukCliTest, PackListExtractRoundTrip) {
+  ASSERT_EQ(Tuk({"pack", "src", "menu", "m.tuk"}).exitCode, 0);
+  test::RunResult r = Tuk({"list", "m.tuk"});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.output,
+            "mode 0, 3 entries, 5005 bytes\n"
+            " index       size     stored     offset  name\n"
+            "     0          5          5        156  menu/a.txt\n"
+            "     1       5000       5000        161  menu/sub/b.bin\n"
+            "     2          0          0       5161  menu/sub/empty\n");
+  r = Tuk({"list", "m.tuk", "--json"});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_NE(r.output.find("{\"mode\": 0, \"count\": 3, \"totalSize\": 5005, \"entries\": [\n"
+                          "  {\"index\": 0, \"name\": \"menu/a.txt\", \"size\": 5, "
+                          "\"storedSize\": 5, \"offset\": 156},"),
+            std::string::npos);
+
+  EXPECT_EQ(Tuk({"extract", "m.tuk", "-C", "out"}).exitCode, 0);
+  auto expected = test::TreeContents(dir / "src");
+  for (auto& [name, bytes] : expected) name = "menu/" + name;
+  EXPECT_EQ(test::TreeContents(dir / "out"), expected);
+
+  test::MakeDirs(dir / "one");
+  EXPECT_EQ(Tuk({"extract", "m.tuk", "-C", "one", "MENU/A.TXT"}).exitCode, 0);
+  EXPECT_EQ(test::TreeContents(dir / "one").size(), 1u);
+  EXPECT_EQ(Tuk({"extract", "m.tuk", "-C", "one", "menu/nothing"}).exitCode, 2);
+  EXPECT_EQ(Tuk({"extract", "m.tuk", "-C", "nowhere"}).exitCode, 2);
+
+  // Update: a changed file replaces its entry, the others are kept.
+  test::WriteFile(dir / "src2/A.TXT", "changed");
+  ASSERT_EQ(Tuk({"pack", "src2", "menu", "m.tuk", "--update"}).exitCode, 0);
+  r = Tuk({"list", "m.tuk"});
+  EXPECT_NE(r.output.find("menu/A.TXT"), std::string::npos);
+  EXPECT_EQ(r.output.find("menu/a.txt"), std::string::npos);
+  EXPECT_NE(r.output.find("menu/sub/b.bin"), std::string::npos);
+}
+
+TEST_F(TukCliTest, PackRefusesUnsafeRequests) {
+  test::RunResult r = Tuk({"pack", "src", "menu", "src/inside.tuk"});
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_FALSE(test::FileExists(dir / "src/inside.tuk"));
+  EXPECT_EQ(Tuk({"pack", "src", "menu", "bad|name.tuk"}).exitCode, 2);
+  EXPECT_FALSE(test::FileExists(dir / "bad|name.tuk"));
+  EXPECT_EQ(Tuk({"pack", "src", "menu"}).exitCode, 1);
+  EXPECT_EQ(Tuk({"pack", "empty-or-missing", "menu", "x.tuk"}).exitCode, 2);
+}
+
+TEST_F(TukCliTest, ReplaceAndAdd) {
+  ASSERT_EQ(Tuk({"pack", "src", "menu", "m.tuk"}).exitCode, 0);
+  test::WriteFile(dir / "new.bin", test::RandomBytes(7000, 2));
+  EXPECT_EQ(Tuk({"replace", "m.tuk", "MENU/A.txt", "new.bin"}).exitCode, 0);
+  EXPECT_EQ(Tuk({"replace", "m.tuk", "menu/added.txt", "new.bin"}).exitCode, 0);
+  EXPECT_EQ(Tuk({"replace", "m.tuk", "../evil", "new.bin"}).exitCode, 2);
+  EXPECT_EQ(Tuk({"replace", "m.tuk", "menu/x", "missing.bin"}).exitCode, 2);
+  EXPECT_EQ(Tuk({"verify", "m.tuk"}).exitCode, 0);
+  ASSERT_EQ(Tuk({"extract", "m.tuk", "-C", "out"}).exitCode, 0);
+  EXPECT_EQ(test::ReadFile(dir / "out/menu/a.txt"), test::ReadFile(dir / "new.bin"));
+  EXPECT_EQ(test::ReadFile(dir / "out/menu/added.txt"), test::ReadFile(dir / "new.bin"));
+  EXPECT_EQ(test::ReadFile(dir / "out/menu/sub/b.bin"), test::ReadFile(dir / "src/sub/b.bin"));
+}
+
+TEST_F(TukCliTest, VerifyNamesEveryKindOfDamage) {
+  const std::vector<test::CraftedEntry> sound = {
+      test::StoredEntry("d/one", test::RandomBytes(100, 3)),
+      test::StoredEntry("d/two", test::RandomBytes(50, 4))};
+  test::WriteFile(dir / "sound.tuk", test::CraftArchive(0, sound));
+  test::RunResult r = Tuk({"verify", "sound.tuk"});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.output, "sound.tuk: OK\n");
+
+  struct Damage {
+    const char* file;
+    Bytes bytes;
+    const char* expected;
+  };
+  std::vector<Damage> damages;
+  Bytes indexPastEnd = test::CraftArchive(0, sound);
+  WriteU32LE(indexPastEnd.data(), 100000);
+  damages.push_back({"index.tuk", indexPastEnd, "the index offset 100000 lies outside the file"});
+
+  auto beyond = sound;
+  beyond[1].overrideOffset = true;
+  beyond[1].offset = 300;
+  damages.push_back({"beyond.tuk", test::CraftArchive(0, beyond),
+                     "entry 1 (d/two): payload 300..350 lies outside the data area"});
+
+  auto overlap = sound;
+  overlap[1].overrideOffset = true;
+  overlap[1].offset = 200;
+  damages.push_back({"overlap.tuk", test::CraftArchive(0, overlap), "entries 0 and 1 overlap"});
+
+  test::CraftedEntry undecodable;
+  undecodable.name = "d/bad";
+  undecodable.payload = test::SegmentedPayload({{17, 24, 0, 0}}, {5});
+  undecodable.size = 5;
+  damages.push_back({"mode1.tuk", test::CraftArchive(1, {undecodable}),
+                     "entry 0 (d/bad): payload does not decode to 5 bytes"});
+
+  damages.push_back({"unsafe.tuk",
+                     test::CraftArchive(0, {test::StoredEntry("../up", {1})}),
+                     "entry 0 has an unsafe name: ../up"});
+
+  Bytes cutIndex = test::CraftArchive(0, sound);
+  cutIndex.resize(cutIndex.size() - 10);
+  damages.push_back({"cut.tuk", cutIndex,
+                     "the index runs past the end of the file or holds an impossible record"});
+
+  for (const Damage& damage : damages) {
+    test::WriteFile(dir / damage.file, damage.bytes);
+    r = Tuk({"verify", damage.file});
+    EXPECT_EQ(r.exitCode, 2) << damage.file;
+    EXPECT_NE(r.output.find(std::string(damage.expected) + "\n"), std::string::npos)
+        << damage.file << ":\n" << r.output;
+  }
+}
+
+TEST_F(TukCliTest, UnpackAllHelpVersionAndUsage) {
+  ASSERT_EQ(Tuk({"pack", "src", "one", "packs/one.tuk"}).exitCode, 2);  // no such dir
+  test::MakeDirs(dir / "packs");
+  ASSERT_EQ(Tuk({"pack", "src", "one", "packs/one.tuk"}).exitCode, 0);
+  ASSERT_EQ(Tuk({"pack", "src", "two", "packs/two.tuk"}).exitCode, 0);
+  EXPECT_EQ(Tuk({"unpack-all", "packs/*.tuk", "out"}).exitCode, 0);
+  EXPECT_EQ(test::TreeContents(dir / "out").size(), 6u);
+  EXPECT_EQ(Tuk({"unpack-all", "packs/one.tuk", "out"}).exitCode, 1);
+
+  test::RunResult r = Tuk({"--version"});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.output, "tuk 1.5\n");
+  r = Tuk({"--help"});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_NE(r.output.find("unpack-all PATTERN DIR"), std::string::npos);
+  r = Tuk({"extract", "--help"});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.output.rfind("Usage: tuk extract ARCHIVE [-C DIR] [NAME...]\n", 0), 0u);
+  EXPECT_EQ(Tuk({}).exitCode, 1);
+  EXPECT_EQ(Tuk({"frobnicate"}).exitCode, 1);
+  EXPECT_EQ(Tuk({"list"}).exitCode, 1);
+  EXPECT_EQ(Tuk({"list", "missing.tuk"}).exitCode, 2);
+}
+
+}  // namespace
+}  // namespace tuk
