@@ -61,6 +61,26 @@ inline bool NextCount(const uint8_t*& ip, const uint8_t* ipEnd, uint32_t low,
   return true;
 }
 
+// M3 and M4: the instruction's low bits hold length - 2 (0 starts an
+// extended length), followed by two distance bytes whose low two bits are
+// the next literal count. ip stands on the instruction and ends past it.
+inline bool LongMatch(const uint8_t*& ip, const uint8_t* ipEnd,
+                      uint32_t lengthMask, uint32_t distanceBase,
+                      uint64_t& length, uint32_t& distance,
+                      uint32_t& nextLiterals) {
+  length = *ip++ & lengthMask;
+  if (length == 0) {
+    length = lengthMask;
+    if (!ReadExtension(ip, ipEnd, length)) return false;
+  }
+  length += 2;
+  if (ipEnd - ip < 2) return false;
+  distance = (ip[0] >> 2) + (static_cast<uint32_t>(ip[1]) << 6) + distanceBase;
+  nextLiterals = ip[0] & 3;
+  ip += 2;
+  return true;
+}
+
 inline void Copy8(uint8_t* to, const uint8_t* from) { std::memcpy(to, from, 8); }
 
 class SegmentDecoder {
@@ -136,23 +156,10 @@ DecodeError SegmentDecoder::Decode(const uint8_t* ip) {
       nextLiterals = b & 3;
       ip += 2;
     } else if (b >= 32) {  // M3
-      ++ip;
-      length = b & 31;
-      if (length == 0) {
-        length = 31;
-        if (!ReadExtension(ip, ipEnd, length)) {
-          error = DecodeError::InputOverrun;
-          goto done;
-        }
-      }
-      length += 2;
-      if (ipEnd - ip < 2) {
+      if (!LongMatch(ip, ipEnd, 31, 1, length, distance, nextLiterals)) {
         error = DecodeError::InputOverrun;
         goto done;
       }
-      distance = (ip[0] >> 2) + (static_cast<uint32_t>(ip[1]) << 6) + 1;
-      nextLiterals = ip[0] & 3;
-      ip += 2;
     } else if (b >= 16) {
       if (b == 17 && ipEnd - ip >= 3 && ip[1] == 0 && ip[2] == 0) {
         break;  // end of segment
@@ -161,23 +168,10 @@ DecodeError SegmentDecoder::Decode(const uint8_t* ip) {
         error = DecodeError::ReservedInstruction;
         goto done;
       }
-      ++ip;  // M4
-      length = b & 7;
-      if (length == 0) {
-        length = 7;
-        if (!ReadExtension(ip, ipEnd, length)) {
-          error = DecodeError::InputOverrun;
-          goto done;
-        }
-      }
-      length += 2;
-      if (ipEnd - ip < 2) {
+      if (!LongMatch(ip, ipEnd, 7, 16384, length, distance, nextLiterals)) {  // M4
         error = DecodeError::InputOverrun;
         goto done;
       }
-      distance = (ip[0] >> 2) + (static_cast<uint32_t>(ip[1]) << 6) + 16384;
-      nextLiterals = ip[0] & 3;
-      ip += 2;
     } else {  // M1: its meaning depends on the literal run before it
       if (ipEnd - ip < 2) {
         error = DecodeError::InputOverrun;
