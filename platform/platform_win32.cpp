@@ -1,10 +1,16 @@
-// Win32 side of the platform layer.
+// Win32 side of the platform layer. Paths are narrow strings in the
+// process's ANSI code page, as the *A calls take them.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
 #include <windows.h>
+#include <io.h>
 
 #include <algorithm>
+#include <string>
 
 #include "platform/fault_injection.h"
 #include "platform/native_path.h"
@@ -12,49 +18,69 @@
 
 namespace tuk::platform {
 
-// Windows takes '/' and '\' alike.
-std::string NativePath(const char* path) { return std::string(path); }
+// Windows takes '/' too, but not everywhere (not after a "\\?\" prefix),
+// so every path reaches the system with '\' only.
+std::string NativePath(const char* path) {
+  std::string native(path);
+  std::replace(native.begin(), native.end(), '/', '\\');
+  return native;
+}
 
 bool GetCurrentDir(std::string& path) {
-  char buffer[MAX_PATH + 1];
-  const DWORD length = GetCurrentDirectoryA(sizeof buffer, buffer);
-  if (length == 0 || length >= sizeof buffer) return false;
-  path.assign(buffer, length);
-  return true;
+  // The first call tells the length with its terminating zero; the
+  // directory may change in between, hence the loop.
+  std::string buffer(MAX_PATH, '\0');
+  for (;;) {
+    const DWORD length =
+        GetCurrentDirectoryA(static_cast<DWORD>(buffer.size()), &buffer[0]);
+    if (length == 0) return false;
+    if (length < buffer.size()) {
+      buffer.resize(length);
+      path = std::move(buffer);
+      return true;
+    }
+    buffer.assign(length, '\0');
+  }
 }
 
 bool SetCurrentDir(const char* path) {
-  return SetCurrentDirectoryA(path) != 0;
+  return SetCurrentDirectoryA(NativePath(path).c_str()) != 0;
 }
 
 bool CreateDir(const char* path) {
   if (faults::ShouldFail(faults::Op::CreateDir)) return false;
-  return CreateDirectoryA(path, nullptr) != 0;
+  return CreateDirectoryA(NativePath(path).c_str(), nullptr) != 0;
 }
 
 bool IsDirectory(const char* path) {
-  const DWORD attributes = GetFileAttributesA(path);
+  const DWORD attributes = GetFileAttributesA(NativePath(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES &&
          (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-bool RemoveFile(const char* path) { return DeleteFileA(path) != 0; }
+bool RemoveFile(const char* path) {
+  return DeleteFileA(NativePath(path).c_str()) != 0;
+}
 
 bool MoveFileReplace(const char* from, const char* to) {
   if (faults::ShouldFail(faults::Op::Rename)) return false;
-  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
+  // Without MOVEFILE_COPY_ALLOWED a move to another volume fails, as
+  // rename() does, instead of turning into a copy that is not atomic.
+  return MoveFileExA(NativePath(from).c_str(), NativePath(to).c_str(),
+                     MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
 bool FreeSpaceBytes(const char* path, uint64_t& bytes) {
   ULARGE_INTEGER available;
-  ULARGE_INTEGER total;
-  ULARGE_INTEGER totalFree;
-  if (GetDiskFreeSpaceExA(path, &available, &total, &totalFree) == 0) {
+  if (GetDiskFreeSpaceExA(NativePath(path).c_str(), &available, nullptr,
+                          nullptr) == 0) {
     return false;
   }
   bytes = available.QuadPart;
   return true;
 }
+
+bool IsTerminal(std::FILE* stream) { return _isatty(_fileno(stream)) != 0; }
 
 uint64_t SystemTimeMs() {
   FILETIME now;
@@ -64,27 +90,126 @@ uint64_t SystemTimeMs() {
   return ticks / 10000u;  // 100-nanosecond units
 }
 
+namespace {
+
+class FindHandle {
+ public:
+  explicit FindHandle(HANDLE handle) : handle_(handle) {}
+  ~FindHandle() {
+    if (valid()) FindClose(handle_);
+  }
+  FindHandle(const FindHandle&) = delete;
+  FindHandle& operator=(const FindHandle&) = delete;
+
+  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+  HANDLE get() const { return handle_; }
+
+ private:
+  HANDLE handle_;
+};
+
+class FileHandle {
+ public:
+  explicit FileHandle(HANDLE handle) : handle_(handle) {}
+  ~FileHandle() {
+    if (valid()) CloseHandle(handle_);
+  }
+  FileHandle(const FileHandle&) = delete;
+  FileHandle& operator=(const FileHandle&) = delete;
+
+  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+  HANDLE get() const { return handle_; }
+
+ private:
+  HANDLE handle_;
+};
+
+char FoldCase(char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+// '*' and '?' against a whole name, letters regardless of case. The system
+// also matches a name's generated 8.3 alias ("*.tuk" finds "a.tukx" through
+// "A~1.TUK") and gives "*.*" and a trailing '.' meanings of their own; only
+// names that match by themselves are kept, so both platforms list alike.
+bool WildcardMatch(const char* pattern, const char* name) {
+  const char* starAt = nullptr;  // the last '*' met, to backtrack to
+  const char* resumeAt = nullptr;
+  while (*name != '\0') {
+    if (*pattern == '*') {
+      starAt = pattern++;
+      resumeAt = name;
+    } else if (*pattern != '\0' &&
+               (*pattern == '?' || FoldCase(*pattern) == FoldCase(*name))) {
+      ++pattern;
+      ++name;
+    } else if (starAt != nullptr) {
+      pattern = starAt + 1;
+      name = ++resumeAt;
+    } else {
+      return false;
+    }
+  }
+  while (*pattern == '*') ++pattern;
+  return *pattern == '\0';
+}
+
+// A file reached through a link is judged by its target: its size, and
+// whether it is a directory after all. False when the target is missing.
+bool ResolveLinkedFile(const std::string& path, DirEntry& entry) {
+  // FILE_FLAG_BACKUP_SEMANTICS lets the call open directories as well.
+  const FileHandle file(CreateFileA(
+      path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!file.valid()) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileInformationByHandle(file.get(), &info) == 0) return false;
+  entry.isDirectory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  entry.size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) |
+               info.nFileSizeLow;
+  return true;
+}
+
+}  // namespace
+
 bool ListDirectory(const char* pattern, std::vector<DirEntry>& entries) {
   entries.clear();
+  const std::string native = NativePath(pattern);
+  const size_t separator = native.find_last_of("\\:");
+  const std::string directory =
+      separator == std::string::npos ? std::string() : native.substr(0, separator + 1);
+  const std::string wildcard =
+      separator == std::string::npos ? native : native.substr(separator + 1);
+
   WIN32_FIND_DATAA found;
-  const HANDLE search = FindFirstFileA(pattern, &found);
-  if (search == INVALID_HANDLE_VALUE) {
-    return GetLastError() == ERROR_FILE_NOT_FOUND;
+  const FindHandle search(FindFirstFileA(native.c_str(), &found));
+  if (!search.valid()) {
+    // A readable directory with nothing that matches is an empty listing;
+    // a missing or unreadable one is a failure.
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_NO_MORE_FILES;
   }
   do {
+    if (!WildcardMatch(wildcard.c_str(), found.cFileName)) continue;
     DirEntry entry;
     entry.name = found.cFileName;
     entry.isDirectory = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    const bool reparse =
-        (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-    if (entry.isDirectory && reparse) continue;  // junctions could loop
-    if (!entry.isDirectory) {
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+      // A junction or a link to a directory could lead back up the tree.
+      if (entry.isDirectory) continue;
+      if (!ResolveLinkedFile(directory + entry.name, entry)) continue;
+      if (entry.isDirectory) continue;
+    } else if (!entry.isDirectory) {
       entry.size = (static_cast<uint64_t>(found.nFileSizeHigh) << 32) |
                    found.nFileSizeLow;
     }
     entries.push_back(std::move(entry));
-  } while (FindNextFileA(search, &found) != 0);
-  FindClose(search);
+  } while (FindNextFileA(search.get(), &found) != 0);
+  if (GetLastError() != ERROR_NO_MORE_FILES) {
+    entries.clear();
+    return false;
+  }
+
   std::sort(entries.begin(), entries.end(),
             [](const DirEntry& a, const DirEntry& b) {
               return NameLess(a.name, b.name);

@@ -104,6 +104,13 @@ std::string FromEnvironment(const char* variable, const char* fallback) {
 
 }  // namespace
 
+std::string AsProgramSees(const std::string& path) {
+  if (FromEnvironment("TUK_RUNNER", "").empty()) return path;
+  std::string windows = "Z:" + path;
+  std::replace(windows.begin(), windows.end(), '/', '\\');
+  return windows;
+}
+
 std::string UnpackExe() { return FromEnvironment("TUK_UNPACK", TUK_UNPACK_EXE); }
 std::string PackExe() { return FromEnvironment("TUK_PACK", TUK_PACK_EXE); }
 
@@ -123,6 +130,14 @@ RunResult Run(const std::string& program, const std::vector<std::string>& args,
   }
   const int status = pclose(pipe);
   result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  // Windows builds write standard output in text mode, "\n" as "\r\n".
+  if (!FromEnvironment("TUK_RUNNER", "").empty()) {
+    std::string::size_type at = 0;
+    while ((at = result.output.find("\r\n", at)) != std::string::npos) {
+      result.output.erase(at, 1);
+      ++at;
+    }
+  }
   return result;
 }
 

@@ -52,6 +52,9 @@ struct RunResult {
 RunResult Run(const std::string& program, const std::vector<std::string>& args,
               const std::string& workingDir);
 std::string UnpackExe();
+// A directory as the program under test prints it once it has looked it
+// up: under Wine (TUK_RUNNER set) Linux paths are reached through drive Z:.
+std::string AsProgramSees(const std::string& path);
 std::string PackExe();
 
 // Captures what the library writes through its message channel.

@@ -1,6 +1,8 @@
 // The tuk front end end to end: every command through the real program.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "archive/format.h"
 #include "tests/test_support.h"
 
@@ -9,7 +11,10 @@ namespace {
 
 using test::Bytes;
 
-std::string TukExe() { return TUK_TUK_EXE; }
+std::string TukExe() {
+  const char* chosen = std::getenv("TUK_TUK");
+  return chosen != nullptr && *chosen != '\0' ? chosen : TUK_TUK_EXE;
+}
 
 class TukCliTest : public ::testing::Test {
  protected:
