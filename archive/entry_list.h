@@ -29,6 +29,7 @@ class EntryList {
   const IndexEntry& At(uint32_t i) const { return elements_[i]; }
   // Makes the array hold exactly n elements; count is left alone.
   void Resize(uint32_t n) { elements_.resize(n); }
+  void Reserve(uint32_t n) { elements_.reserve(n); }
   // Drops the last element the array holds.
   void PopBack() { elements_.pop_back(); }
   uint32_t Length() const { return static_cast<uint32_t>(elements_.size()); }

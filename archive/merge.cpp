@@ -1,5 +1,6 @@
 // Carrying an old archive's entries over into the archive being written.
 #include <cstring>
+#include <string>
 
 #include "archive/messages.h"
 #include "archive/tuk_file.h"
@@ -39,18 +40,30 @@ WriteStatus TukFile::MergeOldEntries(platform::File& existing,
       !existing.Seek(oldIndexOffset) || !ReadU32(existing, count)) {
     count = 0;
   }
+  const int64_t existingLength = existing.Length();
+  if (existingLength < 0) return WriteStatus::ReadFailed;
   if (!packedBuffer && !GrowPackedBuffer(kInitialPackedCapacity)) {
     return WriteStatus::NoMemory;
   }
 
-  char name[kPathBufferSize];
+  // Only the files packed now replace old entries: an old name listed
+  // twice is carried over twice.
+  const uint32_t packedCount = entries.count;
+  std::string name;
   for (uint32_t i = 0; i < count; ++i) {
     uint32_t length = 0;
     IndexEntry candidate;
     // An index that cannot be read to its end would lose the entries
     // behind the damage: the update stops instead.
-    if (!ReadU32(existing, length) || length >= kPathBufferSize ||
-        existing.Read(name, length) != length ||
+    const int64_t here = existing.Tell();
+    if (!ReadU32(existing, length) || here < 0 ||
+        static_cast<uint64_t>(here) + 4 + length >
+            static_cast<uint64_t>(existingLength)) {
+      Say("ERROR! Reading from existing .tuk file: %s\n", tuk_file_name);
+      return WriteStatus::ReadFailed;
+    }
+    name.resize(length);
+    if (existing.Read(&name[0], length) != length ||
         !ReadU32(existing, candidate.storedSize) ||
         !ReadU32(existing, candidate.size) ||
         !ReadU32(existing, candidate.offset) ||
@@ -58,16 +71,16 @@ WriteStatus TukFile::MergeOldEntries(platform::File& existing,
       Say("ERROR! Reading from existing .tuk file: %s\n", tuk_file_name);
       return WriteStatus::ReadFailed;
     }
-    name[length] = '\0';
 
     if (length < prefixLength ||
-        !SetEntryName(candidate, name + prefixLength, length - prefixLength)) {
-      Say("ERROR! Could not carry over: %s\n", name);
+        !SetEntryName(candidate, name.c_str() + prefixLength,
+                      length - prefixLength)) {
+      Say("ERROR! Could not carry over: %s\n", name.c_str());
       allCarried = false;
       continue;
     }
     if (FindEntryByName(entries, candidate.name, candidate.nameLength) <
-        entries.count) {
+        packedCount) {
       continue;  // packed again: the new file replaces it
     }
 

@@ -76,12 +76,19 @@ WriteStatus TukFile::WriteIndex() {
     return WriteStatus::ArchiveFull;
   }
 
+  // The index goes out in pieces, so its size never matters for memory.
+  constexpr size_t kPiece = 64 * 1024;
   std::vector<uint8_t> index;
-  index.reserve(static_cast<size_t>(bytes));
+  index.reserve(kPiece + kIndexRecordFixedSize + 2 * kPathBufferSize);
   auto put32 = [&index](uint32_t value) {
     uint8_t le[4];
     WriteU32LE(le, value);
     index.insert(index.end(), le, le + 4);
+  };
+  auto flush = [&index, this]() {
+    const bool written = tukFileStream.Write(index.data(), index.size());
+    index.clear();
+    return written;
   };
   put32(entries.count);
   for (uint32_t i = 0; i < entries.count; ++i) {
@@ -95,9 +102,9 @@ WriteStatus TukFile::WriteIndex() {
     put32(kReservedMarker);
     put32(0);
     put32(0);
+    if (index.size() >= kPiece && !flush()) return WriteStatus::WriteFailed;
   }
-  return tukFileStream.Write(index.data(), index.size()) ? WriteStatus::Ok
-                                                         : WriteStatus::WriteFailed;
+  return flush() ? WriteStatus::Ok : WriteStatus::WriteFailed;
 }
 
 namespace {
@@ -233,6 +240,7 @@ uint32_t packTukFiles(char* sourceDir, char* PackDirName,
     Status().ShowStatus("No files to pack..");
     return 1;
   }
+  archive.entries.Reserve(names);
 
   // The real sum, not the 32-bit one, decides whether the disk has room.
   const uint64_t needed = (archive.totalSize64 >> 20) * 2;

@@ -1,4 +1,7 @@
 // File over the C runtime's buffered streams, which both platforms share.
+#include <sys/stat.h>
+#include <sys/types.h>
+
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -19,6 +22,19 @@ int SeekRaw(std::FILE* f, int64_t offset, int whence) {
   return _fseeki64(f, offset, whence);
 #else
   return fseeko(f, static_cast<off_t>(offset), whence);
+#endif
+}
+
+// The size of the file behind an open stream, in one system call.
+int64_t SizeRaw(std::FILE* f) {
+#ifdef _WIN32
+  struct _stat64 st;
+  if (_fstat64(_fileno(f), &st) != 0) return -1;
+  return static_cast<int64_t>(st.st_size);
+#else
+  struct stat st;
+  if (fstat(fileno(f), &st) != 0) return -1;
+  return static_cast<int64_t>(st.st_size);
 #endif
 }
 
@@ -102,6 +118,9 @@ bool File::SeekToEnd() {
 int64_t File::Tell() { return handle_ == nullptr ? -1 : TellRaw(handle_); }
 
 int64_t File::Length() {
+  if (handle_ == nullptr) return -1;
+  // A stream being written may hold bytes the file does not have yet.
+  if (!writable_) return SizeRaw(handle_);
   const int64_t here = Tell();
   if (here < 0 || !SeekToEnd()) return -1;
   const int64_t end = Tell();
