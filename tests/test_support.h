@@ -47,6 +47,9 @@ struct RunResult {
   std::string output;  // standard output
 };
 
+// Tests that run the programs belong in suites whose names contain "Cli" or
+// "EndToEnd": the run against the Windows programs picks them by name.
+//
 // Runs a program with arguments in a working directory and captures its
 // standard output. Each argument is quoted for the shell.
 RunResult Run(const std::string& program, const std::vector<std::string>& args,
