@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <new>
 #include <utility>
 
 #include "platform/fault_injection.h"
@@ -13,9 +14,9 @@
 namespace tuk::platform {
 namespace {
 
-// Writes to the archive are mostly large blocks, which bypass the buffer;
-// a larger buffer keeps the many small index fields to few system calls.
-constexpr size_t kWriteBufferSize = 64 * 1024;
+// Large blocks bypass the buffer; a 64 KiB one keeps small files and the
+// many small index fields to few system calls.
+constexpr size_t kBufferSize = 64 * 1024;
 
 int SeekRaw(std::FILE* f, int64_t offset, int whence) {
 #ifdef _WIN32
@@ -52,13 +53,17 @@ File::~File() { Abandon(); }
 
 File::File(File&& other) noexcept
     : handle_(std::exchange(other.handle_, nullptr)),
-      writable_(other.writable_) {}
+      writable_(other.writable_),
+      buffer_(std::move(other.buffer_)),
+      position_(other.position_) {}
 
 File& File::operator=(File&& other) noexcept {
   if (this != &other) {
     Abandon();
     handle_ = std::exchange(other.handle_, nullptr);
     writable_ = other.writable_;
+    buffer_ = std::move(other.buffer_);
+    position_ = other.position_;
   }
   return *this;
 }
@@ -74,22 +79,30 @@ bool File::Open(const char* path, Mode mode) {
   }
   handle_ = std::fopen(NativePath(path).c_str(), fopenMode);
   writable_ = mode == Mode::Write;
-  if (handle_ != nullptr && writable_) {
-    std::setvbuf(handle_, nullptr, _IOFBF, kWriteBufferSize);
-  }
-  return handle_ != nullptr;
+  position_ = 0;
+  if (handle_ == nullptr) return false;
+  if (!buffer_) buffer_.reset(new (std::nothrow) char[kBufferSize]);
+  if (buffer_) std::setvbuf(handle_, buffer_.get(), _IOFBF, kBufferSize);
+  return true;
 }
 
 size_t File::Read(void* buffer, size_t length) {
   if (handle_ == nullptr || length == 0) return 0;
-  return std::fread(buffer, 1, length, handle_);
+  const size_t got = std::fread(buffer, 1, length, handle_);
+  if (position_ >= 0) position_ += static_cast<int64_t>(got);
+  return got;
 }
 
 bool File::Write(const void* buffer, size_t length) {
   if (handle_ == nullptr) return false;
   if (faults::ShouldFail(faults::Op::Write)) return false;
   if (length == 0) return true;
-  return std::fwrite(buffer, 1, length, handle_) == length;
+  if (std::fwrite(buffer, 1, length, handle_) != length) {
+    position_ = -1;
+    return false;
+  }
+  if (position_ >= 0) position_ += static_cast<int64_t>(length);
+  return true;
 }
 
 bool File::WriteU32(uint32_t value) {
@@ -104,18 +117,28 @@ bool File::Seek(uint64_t position) {
   if (handle_ == nullptr || position > static_cast<uint64_t>(INT64_MAX)) {
     return false;
   }
-  return SeekRaw(handle_, static_cast<int64_t>(position), SEEK_SET) == 0;
+  const bool moved = SeekRaw(handle_, static_cast<int64_t>(position), SEEK_SET) == 0;
+  position_ = moved ? static_cast<int64_t>(position) : -1;
+  return moved;
 }
 
 bool File::SeekFromCurrent(int64_t delta) {
-  return handle_ != nullptr && SeekRaw(handle_, delta, SEEK_CUR) == 0;
+  if (handle_ == nullptr) return false;
+  const bool moved = SeekRaw(handle_, delta, SEEK_CUR) == 0;
+  position_ = moved && position_ >= 0 ? position_ + delta : -1;
+  return moved;
 }
 
 bool File::SeekToEnd() {
+  position_ = -1;
   return handle_ != nullptr && SeekRaw(handle_, 0, SEEK_END) == 0;
 }
 
-int64_t File::Tell() { return handle_ == nullptr ? -1 : TellRaw(handle_); }
+int64_t File::Tell() {
+  if (handle_ == nullptr) return -1;
+  if (position_ < 0) position_ = TellRaw(handle_);
+  return position_;
+}
 
 int64_t File::Length() {
   if (handle_ == nullptr) return -1;
@@ -124,11 +147,12 @@ int64_t File::Length() {
   const int64_t here = Tell();
   if (here < 0 || !SeekToEnd()) return -1;
   const int64_t end = Tell();
-  if (SeekRaw(handle_, here, SEEK_SET) != 0) return -1;
+  if (!Seek(static_cast<uint64_t>(here))) return -1;
   return end;
 }
 
 bool File::ReadLine(char* buffer, int capacity) {
+  position_ = -1;  // text mode may translate line ends
   return handle_ != nullptr && std::fgets(buffer, capacity, handle_) != nullptr;
 }
 
@@ -143,11 +167,13 @@ bool File::Close() {
   bool ok = true;
   if (writable_ && faults::ShouldFail(faults::Op::Close)) ok = false;
   if (std::fclose(std::exchange(handle_, nullptr)) != 0) ok = false;
+  position_ = -1;
   return ok;
 }
 
 void File::Abandon() {
   if (handle_ != nullptr) std::fclose(std::exchange(handle_, nullptr));
+  position_ = -1;
 }
 
 bool NameLess(const std::string& a, const std::string& b) {

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,12 @@ class File {
  private:
   std::FILE* handle_ = nullptr;
   bool writable_ = false;
+  // The stream's buffer (the C runtime would pick a small one of its own,
+  // and ask the system for the file's block size to do so).
+  std::unique_ptr<char[]> buffer_;
+  // The position as far as this object has moved it; -1 when it must be
+  // asked for (asking costs a system call).
+  int64_t position_ = -1;
 };
 
 // ---- Directories and files by name ---------------------------------------
