@@ -117,6 +117,10 @@ bool File::Seek(uint64_t position) {
   if (handle_ == nullptr || position > static_cast<uint64_t>(INT64_MAX)) {
     return false;
   }
+  // Reading payloads in order seeks to where the stream already stands.
+  if (position_ >= 0 && static_cast<uint64_t>(position_) == position && !writable_) {
+    return true;
+  }
   const bool moved = SeekRaw(handle_, static_cast<int64_t>(position), SEEK_SET) == 0;
   position_ = moved ? static_cast<int64_t>(position) : -1;
   return moved;
