@@ -1,5 +1,6 @@
 // Reading an archive's header and index into the archive object.
 #include <cstring>
+#include <new>
 
 #include "archive/messages.h"
 #include "archive/tuk_file.h"
@@ -81,31 +82,40 @@ void TukFile::LoadIndex(const char* archivePath) {
       indexDamaged = true;
     } else {
       // Every record takes at least 28 bytes, so the file bounds how many
-      // there can be, whatever the count claims.
+      // there can be, whatever the count claims; the array grows only with
+      // the records actually read.
       const uint64_t possible = reader.Remaining() / kIndexRecordFixedSize;
       const uint32_t expected =
           count < possible ? count : static_cast<uint32_t>(possible);
-      entries.Resize(expected + 1);
-      while (loaded < expected) {
-        IndexEntry& entry = entries.At(loaded);
-        uint32_t nameLength = 0;
-        if (!reader.ReadU32(nameLength) || nameLength > kMaxNameLength ||
-            !reader.ReadBytes(entry.name, nameLength)) {
-          break;
+      try {
+        entries.Resize(0);
+        while (loaded < expected) {
+          entries.Resize(loaded + 1);
+          IndexEntry& entry = entries.At(loaded);
+          uint32_t nameLength = 0;
+          if (!reader.ReadU32(nameLength) || nameLength > kMaxNameLength ||
+              !reader.ReadBytes(entry.name, nameLength)) {
+            break;
+          }
+          entry.name[nameLength] = '\0';
+          entry.nameLength = nameLength;
+          if (!reader.ReadU32(entry.storedSize) || !reader.ReadU32(entry.size) ||
+              !reader.ReadU32(entry.offset) || !reader.Skip(kReservedSize)) {
+            break;
+          }
+          totalSize += entry.size;
+          ++loaded;
         }
-        entry.name[nameLength] = '\0';
-        entry.nameLength = nameLength;
-        if (!reader.ReadU32(entry.storedSize) || !reader.ReadU32(entry.size) ||
-            !reader.ReadU32(entry.offset) || !reader.Skip(kReservedSize)) {
-          break;
-        }
-        totalSize += entry.size;
-        ++loaded;
+      } catch (const std::bad_alloc&) {
+        // An index too large for memory keeps what fitted, as damage does.
       }
       if (loaded < count) indexDamaged = true;
       // Keep one default entry behind the last, as the array always has.
-      entries.Resize(loaded + 1);
-      entries.At(loaded) = IndexEntry();
+      try {
+        entries.Resize(loaded + 1);
+        entries.At(loaded) = IndexEntry();
+      } catch (const std::bad_alloc&) {
+      }
     }
   }
   entries.count = loaded;
