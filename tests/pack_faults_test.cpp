@@ -44,23 +44,11 @@ struct FaultPlan {
   ~FaultPlan() { faults::Reset(); }
 };
 
-struct PackRun {
-  PackOutcome outcome = PackOutcome::Complete;
-  std::string text;
-};
+using test::PackRun;
 
 PackRun Pack(const std::string& source, const std::string& prefix,
-             const std::string& archivePath, int32_t update) {
-  std::vector<char> sourceDir(source.begin(), source.end());
-  sourceDir.resize(source.size() + 2, '\0');
-  std::vector<char> packDirName(prefix.begin(), prefix.end());
-  packDirName.resize(prefix.size() + 2, '\0');
-  test::MessageCapture capture;
-  PackRun run;
-  packTukFiles(sourceDir.data(), packDirName.data(), archivePath.c_str(), update, 1,
-               &run.outcome);
-  run.text = capture.Text();
-  return run;
+             const std::string& archivePath, int32_t update = 0) {
+  return test::PackTree(source, prefix, archivePath, update);
 }
 
 // What the archive at path holds, read through the library's own reader:

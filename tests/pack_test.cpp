@@ -25,25 +25,11 @@ namespace fs = std::filesystem;
 namespace faults = platform::faults;
 using test::Bytes;
 
-struct PackRun {
-  uint32_t result = 0;
-  PackOutcome outcome = PackOutcome::Complete;
-  std::string text;  // what the library printed
-};
+using test::PackRun;
 
-// packTukFiles with writable copies of its strings (room for the '/').
 PackRun Pack(const std::string& source, const std::string& prefix,
              const std::string& archivePath, int32_t update = 0) {
-  std::vector<char> sourceDir(source.begin(), source.end());
-  sourceDir.resize(source.size() + 2, '\0');
-  std::vector<char> packDirName(prefix.begin(), prefix.end());
-  packDirName.resize(prefix.size() + 2, '\0');
-  test::MessageCapture capture;
-  PackRun run;
-  run.result = packTukFiles(sourceDir.data(), packDirName.data(),
-                            archivePath.c_str(), update, 1, &run.outcome);
-  run.text = capture.Text();
-  return run;
+  return test::PackTree(source, prefix, archivePath, update);
 }
 
 struct Record {

@@ -162,6 +162,20 @@ std::string MessageCapture::Text() {
   return text;
 }
 
+PackRun PackTree(const std::string& source, const std::string& prefix,
+                 const std::string& archivePath, int32_t update) {
+  std::vector<char> sourceDir(source.begin(), source.end());
+  sourceDir.resize(source.size() + 2, '\0');
+  std::vector<char> packDirName(prefix.begin(), prefix.end());
+  packDirName.resize(prefix.size() + 2, '\0');
+  MessageCapture capture;
+  PackRun run;
+  run.result = packTukFiles(sourceDir.data(), packDirName.data(),
+                            archivePath.c_str(), update, 1, &run.outcome);
+  run.text = capture.Text();
+  return run;
+}
+
 void PutU32(Bytes& out, uint32_t value) {
   uint8_t le[4];
   WriteU32LE(le, value);

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "archive/pack.h"
+
 namespace tuk::test {
 
 using Bytes = std::vector<uint8_t>;
@@ -70,6 +72,17 @@ class MessageCapture {
  private:
   std::FILE* file_;
 };
+
+// What one in-process packTukFiles call returned and printed.
+struct PackRun {
+  uint32_t result = 0;
+  PackOutcome outcome = PackOutcome::Complete;
+  std::string text;
+};
+
+// packTukFiles with writable copies of its strings (room for the '/').
+PackRun PackTree(const std::string& source, const std::string& prefix,
+                 const std::string& archivePath, int32_t update = 0);
 
 // One entry of a crafted archive.
 struct CraftedEntry {
