@@ -98,6 +98,12 @@ TEST_F(UnpackCliTest, OneEntryByIndexOrName) {
   EXPECT_EQ(r.output, Opening("out", "a.tuk") + " $Extract file index: \"-1\" = -1\n" +
                           "ERROR! item out of range to extract! 4294967295\n");
 
+  r = Unpack({"a.tuk", "out", "-i 99999999999x"});  // held at the int's limit
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_EQ(r.output, Opening("out", "a.tuk") +
+                          " $Extract file index: \" 99999999999x\" = 2147483647\n" +
+                          "ERROR! item out of range to extract! 2147483647\n");
+
   r = Unpack({"a.tuk", "out", "-fMENU/GFX/B C.DDS"});
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_EQ(r.output, Opening("out", "a.tuk") +

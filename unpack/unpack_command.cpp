@@ -1,5 +1,6 @@
 #include "unpack/unpack_command.h"
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -70,7 +71,12 @@ int RunOption(TukFile& archive, const std::string& optionText,
                  ? kUnpackDone
                  : kUnpackFailed;
     case 'i': {
-      const int index = std::atoi(value.c_str());
+      // Leading blanks, a sign, then digits; 0 when there are none. Values
+      // beyond an int are held at its limits.
+      long parsed = std::strtol(value.c_str(), nullptr, 10);
+      if (parsed > INT_MAX) parsed = INT_MAX;
+      if (parsed < INT_MIN) parsed = INT_MIN;
+      const int index = static_cast<int>(parsed);
       std::printf(" $Extract file index: \"%s\" = %d\n", value.c_str(), index);
       std::fflush(stdout);
       return archive.Extract(static_cast<uint32_t>(index), strExtractPath) !=
