@@ -63,6 +63,22 @@ AddStatus TukFile::AddFile(const char* path) {
   return AddStatus::Failed;
 }
 
+WriteStatus TukFile::FinishArchive() {
+  const int64_t position = tukFileStream.Tell();
+  if (position < 0) return WriteStatus::WriteFailed;
+  indexOffset = static_cast<uint32_t>(position);
+  const WriteStatus indexWritten = WriteIndex();
+  if (indexWritten != WriteStatus::Ok) return indexWritten;
+  if (!tukFileStream.WriteU32(0)) return WriteStatus::WriteFailed;
+  const int64_t end = tukFileStream.Tell();
+  if (end < 0 || !tukFileStream.Seek(0) || !tukFileStream.WriteU32(indexOffset) ||
+      !tukFileStream.WriteU32(mode) || !tukFileStream.Close()) {
+    return WriteStatus::WriteFailed;
+  }
+  archiveSize = static_cast<uint32_t>(end);
+  return WriteStatus::Ok;
+}
+
 WriteStatus TukFile::WriteIndex() {
   Status().ShowStatus("Writing Index...");
   const int64_t position = tukFileStream.Tell();
@@ -149,22 +165,6 @@ bool AddGatheredFiles(TukFile& archive) {
   }
   Status().ShowStatus("100 %");
   return true;
-}
-
-// Writes everything after the payloads: the index, the trailer, and the
-// real index offset and mode over the header's placeholders.
-WriteStatus FinishArchive(TukFile& archive) {
-  const int64_t position = archive.tukFileStream.Tell();
-  if (position < 0) return WriteStatus::WriteFailed;
-  archive.indexOffset = static_cast<uint32_t>(position);
-  const WriteStatus indexWritten = archive.WriteIndex();
-  if (indexWritten != WriteStatus::Ok) return indexWritten;
-  platform::File& out = archive.tukFileStream;
-  if (!out.WriteU32(0) || !out.Seek(0) || !out.WriteU32(archive.indexOffset) ||
-      !out.WriteU32(archive.mode) || !out.Close()) {
-    return WriteStatus::WriteFailed;
-  }
-  return WriteStatus::Ok;
 }
 
 void ReportFailure(WriteStatus status, const char* archivePath) {
@@ -310,7 +310,7 @@ uint32_t packTukFiles(char* sourceDir, char* PackDirName,
     existing.Close();
   }
 
-  const WriteStatus finished = FinishArchive(archive);
+  const WriteStatus finished = archive.FinishArchive();
   if (finished != WriteStatus::Ok) return fail(finished);
 
   const uint32_t entryCount = archive.entries.count;

@@ -55,6 +55,7 @@ int32_t TukFile::AddReplaceFile(uint32_t index, uint32_t size,
   // Everything changed in memory is put back unless the archive is replaced.
   const EntryList savedEntries = entries;
   const uint32_t savedIndexOffset = indexOffset;
+  const uint32_t savedArchiveSize = archiveSize;
   const uint32_t savedBasePath = basePathLength;
   const uint32_t savedPrefixLength = prefixLength;
   const char* savedPrefix = prefix;
@@ -68,6 +69,7 @@ int32_t TukFile::AddReplaceFile(uint32_t index, uint32_t size,
     platform::RemoveFile(tempName.c_str());
     entries = savedEntries;
     indexOffset = savedIndexOffset;
+    archiveSize = savedArchiveSize;
     basePathLength = savedBasePath;
     prefixLength = savedPrefixLength;
     prefix = savedPrefix;
@@ -122,14 +124,7 @@ int32_t TukFile::AddReplaceFile(uint32_t index, uint32_t size,
     replaced.storedSize = stored.storedSize;
   }
 
-  const int64_t position = tukFileStream.Tell();
-  if (position < 0) return fail();
-  indexOffset = static_cast<uint32_t>(position);
-  if (WriteIndex() != WriteStatus::Ok || !tukFileStream.WriteU32(0) ||
-      !tukFileStream.Seek(0) || !tukFileStream.WriteU32(indexOffset) ||
-      !tukFileStream.WriteU32(mode) || !tukFileStream.Close()) {
-    return fail();
-  }
+  if (FinishArchive() != WriteStatus::Ok) return fail();
   archive.Close();
 
   Status().ShowStatus("  Moving file...");
@@ -141,10 +136,6 @@ int32_t TukFile::AddReplaceFile(uint32_t index, uint32_t size,
   basePathLength = savedBasePath;
   prefixLength = savedPrefixLength;
   prefix = savedPrefix;
-  int64_t length = 0;
-  platform::File check;
-  if (check.Open(tuk_file_name, platform::File::Mode::Read)) length = check.Length();
-  archiveSize = static_cast<uint32_t>(length > 0 ? length : 0);
   totalSize = totalSize - (adding ? 0 : savedEntries.At(index).size) + size;
   Status().ShowStatus(".tuk was updated.");
   return 0;

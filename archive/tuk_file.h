@@ -69,6 +69,10 @@ class TukFile {
 
   AddStatus AddFile(const char* path);
   WriteStatus WriteIndex();
+  // Writes the index and the trailer at the stream's position, then the
+  // real index offset and mode over the header's placeholders, and closes
+  // the stream.
+  WriteStatus FinishArchive();
   // Copies the payloads and entries of the old archive's entries that were
   // not packed again. False when an entry could not be carried over.
   WriteStatus MergeOldEntries(platform::File& existing, bool& allCarried);

@@ -35,19 +35,7 @@ if [ ! -e "$probe" ] || [ "$probe_src" -nt "$probe" ] || [ "$platform_lib" -nt "
     -static -I"$root" "$probe_src" "$platform_lib" -o "$probe"
 fi
 
-export WINEPREFIX="${WINEPREFIX:-$mingw/wineprefix}"
-export WINEDEBUG=-all
-export WINEARCH=win64
-# No desktop, no Mono or Gecko installers: the programs are console ones.
-export DISPLAY=
-export WINEDLLOVERRIDES='mscoree,mshtml='
-mkdir -p "$WINEPREFIX"
-
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  echo "Creating the Wine prefix $WINEPREFIX"
-  "$wine" wineboot.exe -i >/dev/null 2>&1 || true
-  wineserver -w
-fi
+. "$root/tools/wine_prefix.sh"
 
 # One persistent server for the whole run, so each program starts in a
 # fraction of a second. A server already running for the prefix (exit code

@@ -62,16 +62,7 @@ fi
 cmake --build "$native" -j2 --target tuk_tests
 
 step "Wine"
-export WINEPREFIX="$mingw/wineprefix"
-export WINEDEBUG=-all
-export WINEARCH=win64
-export DISPLAY=
-export WINEDLLOVERRIDES='mscoree,mshtml='
-mkdir -p "$WINEPREFIX"
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  "$wine" wineboot.exe -i >/dev/null 2>&1 || true
-  wineserver -w
-fi
+. "$root/tools/wine_prefix.sh"
 # One server for everything below; stopped on every way out.
 if wineserver -p; then
   trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
