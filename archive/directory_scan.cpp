@@ -20,7 +20,7 @@ bool GatherFile(const std::string& prefix, const platform::DirEntry& item) {
   TukFile& archive = *currentArchive;
   const std::string path = prefix + item.name;
   if (path.size() >= kPathBufferSize) {
-    Say("ERROR! Path too long: %s\n", path.c_str());
+    SayError("ERROR! Path too long: %s\n", path.c_str());
     ++archive.skippedInputs;
     return false;
   }
@@ -62,7 +62,7 @@ static void ScanTree(const char* directory, bool topLevel) {
   const std::string prefix = pattern;
   pattern += '*';
   if (pattern.size() >= kPathBufferSize) {
-    Say("ERROR! Path too long: %s\n", pattern.c_str());
+    SayError("ERROR! Path too long: %s\n", pattern.c_str());
     ++currentArchive->skippedInputs;
     return;
   }
@@ -72,7 +72,7 @@ static void ScanTree(const char* directory, bool topLevel) {
   std::vector<platform::DirEntry> listing;
   if (!platform::ListDirectory(pattern.c_str(), listing)) {
     if (!topLevel) {
-      Say("ERROR! Could not list directory: %s\n", directory);
+      SayError("ERROR! Could not list directory: %s\n", directory);
       ++currentArchive->skippedInputs;
     }
     return;
@@ -80,7 +80,7 @@ static void ScanTree(const char* directory, bool topLevel) {
   GatherFiles(prefix, listing);
   for (const platform::DirEntry& item : listing) {
     if (!item.isDirectory) continue;
-    if (item.name == "." || item.name.compare(0, 2, "..") == 0) continue;
+    if (item.name == "." || item.name == "..") continue;
     ScanTree((prefix + item.name).c_str(), false);
   }
 }

@@ -14,6 +14,9 @@ bool SetEntryName(IndexEntry& entry, const char* text, uint32_t length) {
 
 bool IsSafeEntryName(const char* name, uint32_t length) {
   if (length == 0) return true;
+  // The system would see the name only up to a NUL: what it opened would
+  // not be the name that was checked.
+  if (std::memchr(name, '\0', length) != nullptr) return false;
   if (name[0] == '/' || name[0] == '\\') return false;
   if (length >= 2 && name[1] == ':') return false;
   uint32_t componentStart = 0;

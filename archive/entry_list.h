@@ -52,7 +52,8 @@ uint32_t FindEntryByName(const EntryList& entries, const char* name,
 
 // False for a name that would reach outside the directory it is extracted
 // into: an absolute name ('/' or '\' first, or a drive letter and ':') or
-// one with a ".." component, with '/' and '\' both taken as separators.
+// one with a ".." component, with '/' and '\' both taken as separators, or one
+// holding a NUL (the system would open a shorter name than was checked).
 bool IsSafeEntryName(const char* name, uint32_t length);
 
 // Equal bytes with ASCII letters compared regardless of case.

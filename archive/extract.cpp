@@ -65,44 +65,49 @@ bool TukFile::WriteEntryFile(const IndexEntry& entry,
       extractionRoot = strExtractPath;
       madeDirectories.clear();
     }
-    platform::SetCurrentDir(strExtractPath);
+    // Paths are joined to the extraction directory rather than opened from
+    // it as the working directory, which extraction never touches.
+    std::string path = extractionRoot;
+    if (!path.empty() && path.back() != '/' && path.back() != '\\') path += '/';
+    const size_t rootLength = path.size();
+    path.append(name, entry.nameLength);
 
     // Every '/' ends a directory of the entry's path; each is made once
-    // per run, parents first, relative to the extraction directory.
+    // per run, parents first.
     for (uint32_t i = 0; i < entry.nameLength; ++i) {
       if (name[i] != '/') continue;
       std::string directory(name, i);
       if (madeDirectories.insert(directory).second) {
-        platform::CreateDir(directory.c_str());
+        platform::CreateDir(path.substr(0, rootLength + i).c_str());
       }
     }
 
     platform::File out;
-    if (!out.Open(name, platform::File::Mode::Write)) {
-      Trace("ERROR! Could not write file: %s\n", name);
+    if (!out.Open(path.c_str(), platform::File::Mode::Write)) {
+      TraceError("ERROR! Could not write file: %s\n", name);
       return false;
     }
     const bool written = out.Write(rawBuffer.get(), entry.size);
     const bool closed = out.Close();
     if (written && closed) return true;
     // A file cut short must not pass for the entry.
-    platform::RemoveFile(name);
+    platform::RemoveFile(path.c_str());
   } catch (...) {
   }
-  Trace("ERROR! Could not write: %s\n", name);
+  TraceError("ERROR! Could not write: %s\n", name);
   return false;
 }
 
 uint8_t* TukFile::Extract(uint32_t index, const char* strExtractPath) {
   if (index >= entries.count) {
-    Trace("ERROR! item out of range to extract! %u\n", index);
+    TraceError("ERROR! item out of range to extract! %u\n", index);
     return nullptr;
   }
   if (tukFileStream.IsOpen() && tukFileStream.Tell() < 0) {
     tukFileStream.Abandon();
   }
   if (!tukFileStream.IsOpen() && tukFileStream_openFail() != 0) {
-    Trace("ERROR! Extract(), .tuk file not open!\n");
+    TraceError("ERROR! Extract(), .tuk file not open!\n");
     return nullptr;
   }
 
@@ -112,18 +117,18 @@ uint8_t* TukFile::Extract(uint32_t index, const char* strExtractPath) {
 
   uint32_t countRead = 0;
   if (!ReadEntryBytes(entry, countRead)) {
-    Trace("ERROR! Not enough memory to extract: %s\n", entry.name);
+    TraceError("ERROR! Not enough memory to extract: %s\n", entry.name);
     return nullptr;
   }
   if (countRead != entry.size) {
-    Trace("ERROR! Extract() fileSize: %u should be: %u\n", countRead,
+    TraceError("ERROR! Extract() fileSize: %u should be: %u\n", countRead,
           entry.size);
     return nullptr;
   }
   if (strExtractPath == nullptr) return rawBuffer.get();
 
   if (!IsSafeEntryName(entry.name, entry.nameLength)) {
-    Trace("ERROR! Unsafe entry name: %s\n", entry.name);
+    TraceError("ERROR! Unsafe entry name: %s\n", entry.name);
     return nullptr;
   }
   if (!WriteEntryFile(entry, strExtractPath)) return nullptr;
@@ -135,7 +140,7 @@ uint8_t* TukFile::ExtractByName(const char* name, const char* strExtractPath) {
   const uint32_t length = static_cast<uint32_t>(std::strlen(name));
   const uint32_t index = FindEntryByName(entries, name, length);
   if (index < entries.count) return Extract(index, strExtractPath);
-  Trace("  ERROR! Could not ExtractByName: %s\n\tName Not found!\n", name);
+  TraceError("  ERROR! Could not ExtractByName: %s\n\tName Not found!\n", name);
   return nullptr;
 }
 

@@ -23,14 +23,14 @@ uint32_t freeDiskSpaceMB(const char* path) {
 uint32_t TukFile::ExtractAll(const char* strExtractPath) {
   if (strExtractPath == nullptr) return 2;
   if (tukFileStream_openFail() != 0) {
-    Trace("ERROR! Could not open .tuk file\n");
+    TraceError("ERROR! Could not open .tuk file\n");
     return 3;
   }
   const uint32_t unpackedSize_MB = totalSize >> 20;
   Trace("unpackedSize_MB: %u\n", unpackedSize_MB);
   const uint32_t required = unpackedSize_MB + kFreeSpaceMarginMB;
   if (required > freeDiskSpaceMB(strExtractPath)) {
-    Trace("ERROR! Not enough free disk space. Requires:%u has free: %u\n",
+    TraceError("ERROR! Not enough free disk space. Requires:%u has free: %u\n",
           required, freeDiskSpaceMB(strExtractPath));
     return 7;
   }
@@ -39,7 +39,7 @@ uint32_t TukFile::ExtractAll(const char* strExtractPath) {
   for (uint32_t i = 0; i < entries.count; ++i) {
     Status().ShowStatus(entries.At(i).name);
     if (Extract(i, strExtractPath) == nullptr) {
-      Trace("ERROR! Could not extract file!\n");
+      TraceError("ERROR! Could not extract file!\n");
       result = 5;
       break;
     }
@@ -53,7 +53,7 @@ int unpackTukFiles(char* tukPattern, TukFile* archive,
   const char* star = std::strchr(tukPattern, '*');
   if (star == nullptr ||
       static_cast<size_t>(star - tukPattern) >= kPathBufferSize) {
-    Trace("ERROR! unpackTukFiles() pattern has no '*'\n");
+    TraceError("ERROR! unpackTukFiles() pattern has no '*'\n");
     return 2;
   }
 
@@ -83,7 +83,7 @@ int unpackTukFiles(char* tukPattern, TukFile* archive,
     for (const platform::DirEntry& item : found) {
       if (item.isDirectory) continue;
       if (insertionPoint + item.name.size() >= kPathBufferSize) {
-        Trace("ERROR! Path too long: %s%s\n", tmpPath, item.name.c_str());
+        TraceError("ERROR! Path too long: %s%s\n", tmpPath, item.name.c_str());
         result = 2;
         break;
       }
@@ -95,10 +95,14 @@ int unpackTukFiles(char* tukPattern, TukFile* archive,
         result = static_cast<int>(extracted);
         break;
       }
+      if (archive->indexDamaged) {  // reported by LoadIndex
+        result = 2;
+        break;
+      }
     }
   } catch (...) {
     result = 2;
-    Trace("ERROR! unpackTukFiles() catch()\n");
+    TraceError("ERROR! unpackTukFiles() catch()\n");
   }
 
   ownArchive.reset();

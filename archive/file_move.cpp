@@ -35,7 +35,7 @@ int kelMoveFile(const char* existingFileName, const char* newFileName) {
 
   platform::File source;
   if (!source.Open(existingFileName, platform::File::Mode::Read)) {
-    Say("Error! kelMoveFile(): Could not open file: %s\n", existingFileName);
+    SayError("Error! kelMoveFile(): Could not open file: %s\n", existingFileName);
     return 2;
   }
   // The copy is built under a name of its own beside the destination, so
@@ -43,14 +43,14 @@ int kelMoveFile(const char* existingFileName, const char* newFileName) {
   const std::string partial = std::string(newFileName) + ".part";
   platform::File destination;
   if (!destination.Open(partial.c_str(), platform::File::Mode::Write)) {
-    Say("Error! kelMoveFile(): Could not create file: %s\n", newFileName);
+    SayError("Error! kelMoveFile(): Could not create file: %s\n", newFileName);
     return 3;
   }
   const int64_t length = source.Length();
 
   std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kCopyChunk]);
   if (!buffer) {
-    Say("Error! kelMoveFile(): Failed to create buffer\n");
+    SayError("Error! kelMoveFile(): Failed to create buffer\n");
     destination.Close();
     platform::RemoveFile(partial.c_str());
     return kNoBuffer;
@@ -68,7 +68,7 @@ int kelMoveFile(const char* existingFileName, const char* newFileName) {
   }
   if (tmpRetValue != 0) {
     platform::RemoveFile(partial.c_str());
-    Say("Error! kelMoveFile(), reading or writing to .tuk file, tmpRetValue: "
+    SayError("Error! kelMoveFile(), reading or writing to .tuk file, tmpRetValue: "
         "%d\n",
         tmpRetValue);
     return tmpRetValue;

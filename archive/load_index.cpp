@@ -31,8 +31,11 @@ class IndexReader {
     return true;
   }
 
-  bool Skip(uint32_t length) {
-    if (length > Remaining() || !file_.SeekFromCurrent(length)) return false;
+  bool Skip(uint64_t length) {
+    if (length > Remaining() ||
+        !file_.SeekFromCurrent(static_cast<int64_t>(length))) {
+      return false;
+    }
     position_ += length;
     return true;
   }
@@ -44,6 +47,30 @@ class IndexReader {
 };
 
 }  // namespace
+
+bool ArchiveIndexReadable(platform::File& file) {
+  const int64_t length = file.Length();
+  uint8_t header[8];
+  if (length < kHeaderSize || !file.Seek(0) || file.Read(header, 8) != 8) {
+    return false;
+  }
+  const uint64_t fileLength = static_cast<uint64_t>(length);
+  const uint32_t offset = ReadU32LE(header);
+  if (offset < kHeaderSize || offset >= fileLength || !file.Seek(offset)) {
+    return false;
+  }
+  IndexReader reader(file, offset, fileLength);
+  uint32_t count = 0;
+  if (!reader.ReadU32(count)) return false;
+  for (uint32_t i = 0; i < count; ++i) {
+    uint32_t nameLength = 0;
+    if (!reader.ReadU32(nameLength) ||
+        !reader.Skip(uint64_t{nameLength} + kIndexRecordFixedSize - 4)) {
+      return false;
+    }
+  }
+  return true;
+}
 
 uint32_t TukFile::tukFileStream_openFail() {
   tukFileStream.Abandon();
@@ -67,15 +94,24 @@ void TukFile::LoadIndex(const char* archivePath) {
   archiveSize = static_cast<uint32_t>(fileLength);
   indexDamaged = false;
 
+  // A sound archive holds its header and, behind it inside the file, at
+  // least the index's count and the trailer, even with no entries; a file
+  // cut short, never finished or of another kind is damaged, never an
+  // empty archive.
   uint8_t header[8];
-  if (tukFileStream.Seek(0) && tukFileStream.Read(header, 8) == 8) {
+  const bool headerRead = fileLength >= kHeaderSize && tukFileStream.Seek(0) &&
+                          tukFileStream.Read(header, 8) == 8;
+  if (headerRead) {
     indexOffset = ReadU32LE(header);
     mode = ReadU32LE(header + 4);
+  }
+  if (!headerRead || indexOffset < kHeaderSize || indexOffset >= fileLength) {
+    indexDamaged = true;
   }
 
   totalSize = 0;
   uint32_t loaded = 0;
-  if (indexOffset < fileLength && tukFileStream.Seek(indexOffset)) {
+  if (!indexDamaged && tukFileStream.Seek(indexOffset)) {
     IndexReader reader(tukFileStream, indexOffset, fileLength);
     uint32_t count = 0;
     if (!reader.ReadU32(count)) {
@@ -119,7 +155,7 @@ void TukFile::LoadIndex(const char* archivePath) {
     }
   }
   entries.count = loaded;
-  if (indexDamaged) Trace("ERROR! Damaged index in %s\n", tuk_file_name);
+  if (indexDamaged) TraceError("ERROR! Damaged index in %s\n", tuk_file_name);
   tukFileStream.Abandon();
 }
 

@@ -38,7 +38,8 @@ WriteStatus TukFile::MergeOldEntries(platform::File& existing,
   uint32_t count = 0;
   if (!existing.Seek(0) || !ReadU32(existing, oldIndexOffset) ||
       !existing.Seek(oldIndexOffset) || !ReadU32(existing, count)) {
-    count = 0;
+    SayError("ERROR! Reading from existing .tuk file: %s\n", tuk_file_name);
+    return WriteStatus::ReadFailed;
   }
   const int64_t existingLength = existing.Length();
   if (existingLength < 0) return WriteStatus::ReadFailed;
@@ -59,7 +60,7 @@ WriteStatus TukFile::MergeOldEntries(platform::File& existing,
     if (!ReadU32(existing, length) || here < 0 ||
         static_cast<uint64_t>(here) + 4 + length >
             static_cast<uint64_t>(existingLength)) {
-      Say("ERROR! Reading from existing .tuk file: %s\n", tuk_file_name);
+      SayError("ERROR! Reading from existing .tuk file: %s\n", tuk_file_name);
       return WriteStatus::ReadFailed;
     }
     name.resize(length);
@@ -68,14 +69,14 @@ WriteStatus TukFile::MergeOldEntries(platform::File& existing,
         !ReadU32(existing, candidate.size) ||
         !ReadU32(existing, candidate.offset) ||
         !existing.SeekFromCurrent(kReservedSize)) {
-      Say("ERROR! Reading from existing .tuk file: %s\n", tuk_file_name);
+      SayError("ERROR! Reading from existing .tuk file: %s\n", tuk_file_name);
       return WriteStatus::ReadFailed;
     }
 
     if (length < prefixLength ||
         !SetEntryName(candidate, name.c_str() + prefixLength,
                       length - prefixLength)) {
-      Say("ERROR! Could not carry over: %s\n", name.c_str());
+      SayError("ERROR! Could not carry over: %s\n", name.c_str());
       allCarried = false;
       continue;
     }
@@ -98,11 +99,11 @@ WriteStatus TukFile::MergeOldEntries(platform::File& existing,
                           packedCapacity, candidate.storedSize)
             : 1;
     if (copied == 1) {
-      Say("ERROR! Reading from existing .tuk file: %s\n", candidate.name);
+      SayError("ERROR! Reading from existing .tuk file: %s\n", candidate.name);
       return WriteStatus::ReadFailed;
     }
     if (copied == 2) {
-      Say("ERROR! Writing to existing .tuk file: %s\n", candidate.name);
+      SayError("ERROR! Writing to existing .tuk file: %s\n", candidate.name);
       return WriteStatus::WriteFailed;
     }
     entries.Append(candidate);

@@ -1,7 +1,6 @@
 #include "archive/messages.h"
 
 #include <cstdarg>
-#include <cstring>
 
 namespace tuk {
 namespace {
@@ -9,27 +8,22 @@ namespace {
 MessageSet selected = MessageSet::Common;
 std::FILE* destination = nullptr;  // standard output
 
-bool IsErrorLine(const char* format) {
-  while (*format == ' ') ++format;
-  return std::strncmp(format, "ERROR!", 6) == 0 ||
-         std::strncmp(format, "Error!", 6) == 0;
-}
-
-bool Shown(bool unpackOnly, const char* format) {
+bool Shown(bool unpackOnly, bool error) {
   switch (selected) {
     case MessageSet::Common:
       return !unpackOnly;
     case MessageSet::WithUnpack:
       return true;
     case MessageSet::ErrorsOnly:
-      return IsErrorLine(format);
+      return error;
     case MessageSet::Silent:
       return false;
   }
   return false;
 }
 
-void Write(const char* format, va_list args) {
+void Write(bool unpackOnly, bool error, const char* format, va_list args) {
+  if (!Shown(unpackOnly, error)) return;
   std::FILE* out = destination != nullptr ? destination : stdout;
   std::vfprintf(out, format, args);
   std::fflush(out);
@@ -42,18 +36,30 @@ void SelectMessageSet(MessageSet set) { selected = set; }
 void SetMessageStream(std::FILE* stream) { destination = stream; }
 
 void Say(const char* format, ...) {
-  if (!Shown(false, format)) return;
   va_list args;
   va_start(args, format);
-  Write(format, args);
+  Write(false, false, format, args);
   va_end(args);
 }
 
 void Trace(const char* format, ...) {
-  if (!Shown(true, format)) return;
   va_list args;
   va_start(args, format);
-  Write(format, args);
+  Write(true, false, format, args);
+  va_end(args);
+}
+
+void SayError(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  Write(false, true, format, args);
+  va_end(args);
+}
+
+void TraceError(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  Write(true, true, format, args);
   va_end(args);
 }
 

@@ -3,8 +3,10 @@
 // The library carries two sets of lines: those every program prints
 // (Say), and the unpack program's extra set (Trace): the archive object's
 // construction trace, the index loader's lines, the extraction messages
-// and the decoder's fault line. A program chooses once, at start-up,
-// whether the extra set is shown; results and control flow never depend
+// and the decoder's fault line. Lines that report a failure go through the
+// error form of either (SayError, TraceError), whatever their wording, so
+// a program that shows only errors misses none. A program chooses once, at
+// start-up, which lines are shown; results and control flow never depend
 // on it.
 #pragma once
 
@@ -21,7 +23,7 @@ namespace tuk {
 enum class MessageSet {
   Common,        // Say only (the pack program, and the default)
   WithUnpack,    // Say and Trace (the unpack program)
-  ErrorsOnly,    // the error lines of both sets ("ERROR!", "Error!")
+  ErrorsOnly,    // the error lines of both sets
   Silent,        // nothing
 };
 
@@ -33,5 +35,7 @@ void SetMessageStream(std::FILE* stream);
 // own line ends.
 void Say(const char* format, ...) TUK_PRINTF_FORMAT(1, 2);
 void Trace(const char* format, ...) TUK_PRINTF_FORMAT(1, 2);
+void SayError(const char* format, ...) TUK_PRINTF_FORMAT(1, 2);
+void TraceError(const char* format, ...) TUK_PRINTF_FORMAT(1, 2);
 
 }  // namespace tuk

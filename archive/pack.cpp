@@ -19,7 +19,7 @@ namespace tuk {
 AddStatus TukFile::AddFile(const char* path) {
   platform::File input;
   if (!input.Open(path, platform::File::Mode::Read)) {
-    Say("ERROR! inputFile: %s\n", path);
+    SayError("ERROR! inputFile: %s\n", path);
     ++skippedInputs;
     return AddStatus::Skipped;
   }
@@ -27,7 +27,7 @@ AddStatus TukFile::AddFile(const char* path) {
   // A size that cannot be taken reads as the largest 32-bit value.
   const uint64_t size = measured < 0 ? 0xFFFFFFFFu : static_cast<uint64_t>(measured);
   if (size >= kMaxInputFileSize) {
-    Say("ERRROR! input file too big!: %llu\n",
+    SayError("ERRROR! input file too big!: %llu\n",
         static_cast<unsigned long long>(size));
     ++skippedInputs;
     return AddStatus::Skipped;
@@ -35,18 +35,18 @@ AddStatus TukFile::AddFile(const char* path) {
   const size_t pathLength = std::strlen(path);
   if (pathLength < basePathLength ||
       prefixLength + (pathLength - basePathLength) > kMaxNameLength) {
-    Say("ERROR! Name too long: %s\n", path);
+    SayError("ERROR! Name too long: %s\n", path);
     ++skippedInputs;
     return AddStatus::Skipped;
   }
   if (size >= rawCapacity && !GrowRawBuffer(size + 512)) {
-    Say("ERROR! Not enough memory for: %s\n", path);
+    SayError("ERROR! Not enough memory for: %s\n", path);
     ++skippedInputs;
     return AddStatus::Skipped;
   }
   currentSize = static_cast<uint32_t>(size);
   if (size > 0 && input.Read(rawBuffer.get(), currentSize) != size) {
-    Say("ERROR! inputFile: %s\n", path);
+    SayError("ERROR! inputFile: %s\n", path);
     ++skippedInputs;
     return AddStatus::Skipped;
   }
@@ -55,7 +55,7 @@ AddStatus TukFile::AddFile(const char* path) {
   const WriteStatus stored = StoreFilePayload(currentSize, path);
   if (stored == WriteStatus::Ok) return AddStatus::Added;
   if (stored == WriteStatus::NameTooLong) {
-    Say("ERROR! Name too long: %s\n", path);
+    SayError("ERROR! Name too long: %s\n", path);
     ++skippedInputs;
     return AddStatus::Skipped;
   }
@@ -135,7 +135,7 @@ std::string DestinationDirectory(const char* archivePath) {
   return path.substr(0, separator);
 }
 
-void SayPathTooLong(const char* path) { Say("ERROR! Path too long: %s\n", path); }
+void SayPathTooLong(const char* path) { SayError("ERROR! Path too long: %s\n", path); }
 
 // Adds the gathered files in ten slices, asking the status receiver
 // between slices whether to stop. False when the archive cannot be
@@ -169,10 +169,10 @@ bool AddGatheredFiles(TukFile& archive) {
 
 void ReportFailure(WriteStatus status, const char* archivePath) {
   if (status == WriteStatus::ArchiveFull) {
-    Say("ERROR! .tuk file would exceed 4 GB\n");
+    SayError("ERROR! .tuk file would exceed 4 GB\n");
   } else if (status == WriteStatus::WriteFailed ||
              status == WriteStatus::NoMemory) {
-    Say("ERROR! Could not write .tuk file: %s\n", archivePath);
+    SayError("ERROR! Could not write .tuk file: %s\n", archivePath);
   }
   // ReadFailed was reported where the old archive was read.
 }
@@ -255,6 +255,10 @@ uint32_t packTukFiles(char* sourceDir, char* PackDirName,
   if (update == 1 && !existing.Open(archivePath, platform::File::Mode::Read)) {
     update = 0;
   }
+  if (update == 1 && !ArchiveIndexReadable(existing)) {
+    SayError("ERROR! Reading from existing .tuk file: %s\n", archivePath);
+    return 1;
+  }
   // Whatever lies at the archive path stays untouched until the new archive
   // is complete.
   const bool viaTemp = update == 1 || platform::File().Open(
@@ -286,7 +290,7 @@ uint32_t packTukFiles(char* sourceDir, char* PackDirName,
     }
     existing.Seek(0);
     if (archive.mode != kModeStored && archive.mode != kModeSegmented) {
-      Say("ERROR! Unknown .tuk mode: %u\n", archive.mode);
+      SayError("ERROR! Unknown .tuk mode: %u\n", archive.mode);
       return fail(WriteStatus::Ok);
     }
   } else {
@@ -326,7 +330,7 @@ uint32_t packTukFiles(char* sourceDir, char* PackDirName,
   if (viaTemp) {
     const int moved = kelMoveFile(tempName.c_str(), archivePath);
     if (moved != 1 && moved != 0) {
-      Say("ERROR! Could not write .tuk file: %s\n", archivePath);
+      SayError("ERROR! Could not write .tuk file: %s\n", archivePath);
       platform::RemoveFile(tempName.c_str());
       return 1;
     }

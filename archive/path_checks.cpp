@@ -1,7 +1,10 @@
 #include "archive/path_checks.h"
 
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
+#include "archive/entry_list.h"
 #include "archive/format.h"
 #include "archive/messages.h"
 
@@ -36,15 +39,39 @@ uint32_t hasIllegalChars(const char* text, int allowDriveColon) {
   return 0;
 }
 
+bool PathIsInside(const std::string& path, const std::string& directory) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  const fs::path inner = fs::weakly_canonical(fs::absolute(path, error), error);
+  const fs::path outer = fs::weakly_canonical(fs::absolute(directory, error), error);
+  auto same = [](const fs::path& a, const fs::path& b) {
+#ifdef _WIN32
+    const std::string x = a.string();
+    const std::string y = b.string();
+    return x.size() == y.size() &&
+           EqualIgnoringAsciiCase(x.c_str(), y.c_str(), static_cast<uint32_t>(x.size()));
+#else
+    return a == b;
+#endif
+  };
+  auto i = inner.begin();
+  for (const fs::path& component : outer) {
+    if (component.empty()) continue;  // a trailing separator
+    if (i == inner.end() || !same(*i, component)) return false;
+    ++i;
+  }
+  return true;
+}
+
 uint32_t checkPackPaths(char* strDirSource, char* strTukName) {
   // Only the first 511 characters would be looked at: a longer path could
   // hide what follows them.
   if (std::strlen(strDirSource) >= kPathBufferSize) {
-    Say("ERROR! Path too long: %s\n", strDirSource);
+    SayError("ERROR! Path too long: %s\n", strDirSource);
     return 3;
   }
   if (std::strlen(strTukName) >= kPathBufferSize) {
-    Say("ERROR! Path too long: %s\n", strTukName);
+    SayError("ERROR! Path too long: %s\n", strTukName);
     return 3;
   }
   lowerCasePath(strDirSource);
@@ -63,17 +90,17 @@ uint32_t checkPackPaths(char* strDirSource, char* strTukName) {
     if (lowered[i] == '\0' || lowered[i] != strDirSource[i]) break;
   }
   if (inside) {
-    Say("ERROR! save inside source dir\n");
+    SayError("ERROR! save inside source dir\n");
     SayPaths(strDirSource, strTukName);
     return 2;
   }
   if (hasIllegalChars(strDirSource, 1) != 0) {
-    Say("ERROR! Illegal Characters (strDirSource)\n");
+    SayError("ERROR! Illegal Characters (strDirSource)\n");
     SayPaths(strDirSource, strTukName);
     return 3;
   }
   if (hasIllegalChars(strTukName, 1) != 0) {
-    Say("ERROR! Illegal Characters (strTukName)\n");
+    SayError("ERROR! Illegal Characters (strTukName)\n");
     SayPaths(strDirSource, strTukName);
     return 3;
   }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace tuk {
 
@@ -12,6 +13,11 @@ namespace tuk {
 // case). Paths of 512 characters or more are refused with 3 (strTukName
 // with "ERROR! Path too long: ").
 uint32_t checkPackPaths(char* strDirSource, char* strTukName);
+
+// Whether path is directory itself or lies below it, comparing whole
+// components of both paths once resolved (links, "." and ".." followed as
+// far as the paths exist; A-Z against a-z on Windows, as its file names do).
+bool PathIsInside(const std::string& path, const std::string& directory);
 
 // A-Z to a-z in place, over at most the first 512 characters.
 void lowerCasePath(char* text);

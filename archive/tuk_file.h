@@ -136,6 +136,11 @@ class TukFile {
   uint64_t totalSize64 = 0;
 };
 
+// Whether an open file has an archive's header and an index that can be
+// read to its last record. An update must not take a file that fails this
+// for an archive: its entries would be lost.
+bool ArchiveIndexReadable(platform::File& file);
+
 // The archive object of the pack operation; empty when none is at work.
 extern std::unique_ptr<TukFile> currentArchive;
 

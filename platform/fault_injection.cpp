@@ -9,12 +9,14 @@ namespace {
 constexpr size_t kKinds = static_cast<size_t>(Op::kCount);
 std::array<uint64_t, kKinds> counts{};
 std::array<uint64_t, kKinds> failAt{};
+bool typesHidden = false;
 
 }  // namespace
 
 void Reset() {
   counts.fill(0);
   failAt.fill(0);
+  typesHidden = false;
 }
 
 uint64_t Count(Op op) { return counts[static_cast<size_t>(op)]; }
@@ -26,5 +28,9 @@ bool ShouldFail(Op op) {
   ++counts[i];
   return failAt[i] != 0 && counts[i] == failAt[i];
 }
+
+void HideEntryTypes(bool hidden) { typesHidden = hidden; }
+
+bool EntryTypesHidden() { return typesHidden; }
 
 }  // namespace tuk::platform::faults

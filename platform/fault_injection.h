@@ -27,4 +27,10 @@ void FailAt(Op op, uint64_t n);
 // Counts one operation and tells whether it is the one to fail.
 bool ShouldFail(Op op);
 
+// Makes directory listings report every entry's type as unknown, as some
+// filesystems do, so the fallback that finds the type itself is exercised.
+// Reset() turns it off.
+void HideEntryTypes(bool hidden);
+bool EntryTypesHidden();
+
 }  // namespace tuk::platform::faults

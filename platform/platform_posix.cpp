@@ -101,16 +101,23 @@ bool ListDirectory(const char* pattern, std::vector<DirEntry>& entries) {
     if (fnmatch(wildcard.c_str(), item->d_name, FNM_CASEFOLD) != 0) continue;
     DirEntry entry;
     entry.name = item->d_name;
-    if (item->d_type == DT_DIR) {
+    const unsigned type = faults::EntryTypesHidden()
+                              ? static_cast<unsigned>(DT_UNKNOWN)
+                              : static_cast<unsigned>(item->d_type);
+    if (type == DT_DIR) {
       entry.isDirectory = true;
     } else {
-      // Regular files need their size; links and unknown types are judged
-      // by what they lead to.
-      const bool link = item->d_type == DT_LNK;
+      // Regular files need their size; links are judged by what they lead
+      // to, and an unknown type by what the name itself is first.
       struct stat st;
       if (fstatat(dirFd, item->d_name, &st,
-                  item->d_type == DT_REG ? AT_SYMLINK_NOFOLLOW : 0) != 0) {
+                  type == DT_LNK ? 0 : AT_SYMLINK_NOFOLLOW) != 0) {
         continue;
+      }
+      bool link = type == DT_LNK;
+      if (S_ISLNK(st.st_mode)) {
+        link = true;
+        if (fstatat(dirFd, item->d_name, &st, 0) != 0) continue;
       }
       if (S_ISDIR(st.st_mode)) {
         if (link) continue;  // never walk through a link into a directory

@@ -87,6 +87,9 @@ TEST(EntryName, RefusesNamesThatLeaveTheExtractionDirectory) {
     EXPECT_TRUE(IsSafeEntryName(good, static_cast<uint32_t>(std::strlen(good))))
         << good;
   }
+  // A NUL would make the system open a shorter name than the one checked.
+  EXPECT_FALSE(IsSafeEntryName("a\0/../../x", 11));
+  EXPECT_FALSE(IsSafeEntryName("ok\0", 3));
 }
 
 }  // namespace

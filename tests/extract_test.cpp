@@ -84,7 +84,6 @@ TEST_F(ExtractTest, BothModesRecreateTheTree) {
       std::sort(sorted.begin(), sorted.end());
       return sorted;
     }());
-    EXPECT_EQ(fs::current_path(), fs::path(out));
     EXPECT_FALSE(archive.tukFileStream.IsOpen());
     fs::remove_all(out);
     fs::create_directory(out);
@@ -168,6 +167,24 @@ TEST_F(ExtractTest, UnsafeNamesNeverReachTheDisk) {
                             "ERROR! Unsafe entry name: " + outside + "\n"
                             "ERROR! Unsafe entry name: a\\..\\..\\outside\n");
   EXPECT_EQ(test::TreeContents(dir.path()).size(), 2u);  // the archive and fine/..x
+}
+
+// Extraction joins names to the directory it is given: a relative one
+// stays relative to where the caller stands, entry after entry.
+TEST_F(ExtractTest, RelativeDirectoryAndTheWorkingDirectoryStayPut) {
+  TukFile archive;
+  Load(archive, test::CraftArchive(kModeStored, {test::StoredEntry("a/one", {1}),
+                                                 test::StoredEntry("a/b/two", {2}),
+                                                 test::StoredEntry("three", {3})}));
+  std::string before;
+  ASSERT_TRUE(platform::SetCurrentDir(dir.path().c_str()));
+  ASSERT_TRUE(platform::GetCurrentDir(before));
+  EXPECT_EQ(archive.ExtractAll("out"), 0u);
+  std::string after;
+  ASSERT_TRUE(platform::GetCurrentDir(after));
+  EXPECT_EQ(after, before);
+  EXPECT_EQ(test::TreeContents(out).size(), 3u);
+  EXPECT_EQ(test::ReadFile(out + "/a/b/two"), Bytes{2});
 }
 
 TEST_F(ExtractTest, LookupByIndexAndByName) {

@@ -49,26 +49,43 @@ TEST_F(LoadIndexTest, ReadsEveryEntryInFileOrder) {
   EXPECT_STREQ(archive.entries.At(2).name, "menu/c");
 }
 
-TEST_F(LoadIndexTest, EmptyAndUnfinishedArchivesHaveNoEntries) {
-  TukFile archive;
-  archive.LoadIndex(Write(test::CraftArchive(0, {})).c_str());
-  EXPECT_EQ(archive.entries.count, 0u);
-  EXPECT_EQ(archive.totalSize, 0u);
+// An archive with no entries still has its index inside the file; anything
+// shorter, cut, unfinished or foreign is damaged, not empty.
+TEST_F(LoadIndexTest, OnlyASoundArchiveReadsAsEmpty) {
+  TukFile empty;
+  empty.LoadIndex(Write(test::CraftArchive(0, {})).c_str());
+  EXPECT_EQ(empty.entries.count, 0u);
+  EXPECT_FALSE(empty.indexDamaged);
 
-  // Bytes 0-3 at least the file's length: no index, mode read all the same.
-  Bytes notAnArchive = {0xff, 0xff, 0, 0, 7, 0, 0, 0, 'r', 'e', 's', 't'};
-  archive.LoadIndex(Write(notAnArchive).c_str());
-  EXPECT_EQ(archive.entries.count, 0u);
-  EXPECT_EQ(archive.mode, 7u);
-  EXPECT_FALSE(archive.indexDamaged);
-
-  // An archive whose writing stopped before the header was patched.
-  Bytes unfinished = test::CraftArchive(0, {test::StoredEntry("x", {1, 2})});
-  test::WriteFile(dir / "u.tuk", Bytes(unfinished.begin(), unfinished.begin() + 160));
-  Bytes placeholder = test::ReadFile(dir / "u.tuk");
-  placeholder[0] = placeholder[1] = placeholder[2] = placeholder[3] = 0;
-  archive.LoadIndex(Write(placeholder).c_str());
-  EXPECT_EQ(archive.entries.count, 0u);
+  const Bytes sound = test::CraftArchive(0, {test::StoredEntry("x", Bytes(900, 7))});
+  Bytes unfinished = sound;  // the header's index offset never patched
+  unfinished[0] = unfinished[1] = unfinished[2] = unfinished[3] = 0;
+  struct Case {
+    const char* what;
+    Bytes bytes;
+  };
+  for (const Case& c : {Case{"empty file", {}},
+                        Case{"shorter than a header", Bytes(sound.begin(), sound.begin() + 100)},
+                        Case{"cut before the index", Bytes(sound.begin(), sound.begin() + 1000)},
+                        Case{"unfinished", unfinished},
+                        Case{"text", test::BytesOf(std::string(300, 'a'))}}) {
+    TukFile archive;
+    const std::string path = Write(c.bytes);
+    for (MessageSet set : {MessageSet::WithUnpack, MessageSet::ErrorsOnly}) {
+      SelectMessageSet(set);
+      test::MessageCapture capture;
+      archive.LoadIndex(path.c_str());
+      SelectMessageSet(MessageSet::Common);
+      EXPECT_TRUE(archive.indexDamaged) << c.what;
+      EXPECT_EQ(archive.entries.count, 0u) << c.what;
+      EXPECT_NE(capture.Text().find("ERROR! Damaged index in " + path + "\n"),
+                std::string::npos)
+          << c.what;
+    }
+    platform::File file;
+    ASSERT_TRUE(file.Open(path.c_str(), platform::File::Mode::Read));
+    EXPECT_FALSE(ArchiveIndexReadable(file)) << c.what;
+  }
 }
 
 TEST_F(LoadIndexTest, MissingArchiveKeepsWhatWasLoadedAndSaysSo) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "archive/format.h"
+#include "archive/messages.h"
 #include "archive/pack.h"
 #include "archive/status_sink.h"
 #include "archive/tuk_file.h"
@@ -166,7 +167,7 @@ TEST(Pack, ScanOrderFilesFirstThenSubdirectoriesSortedWithoutCase) {
   const std::string src = dir / "src";
   for (const char* file :
        {"B.txt", "a.txt", "_u.txt", "..x", ".hidden", "sub/z.txt", "sub/c.txt",
-        "sub/deep/d.txt", "Zed/1", "abc/2", ".old/3", "..y/skipped", "...z/skipped"}) {
+        "sub/deep/d.txt", "Zed/1", "abc/2", ".old/3", "..y/kept", "...z/kept"}) {
     test::WriteFile(src + "/" + file, std::string(file));
   }
   test::MakeDirs(src + "/empty/emptier");
@@ -174,19 +175,26 @@ TEST(Pack, ScanOrderFilesFirstThenSubdirectoriesSortedWithoutCase) {
   fs::create_directory_symlink(src, src + "/loop");
   fs::create_symlink(src + "/a.txt", src + "/link.txt");
 
-  const PackRun run = Pack(src, "p", dir / "order.tuk");
-  EXPECT_EQ(run.outcome, PackOutcome::Complete);
-  EXPECT_EQ(NamesOf(IndexOf(test::ReadFile(dir / "order.tuk"))),
-            (std::vector<std::string>{
-                // Files of the top directory: '.' < letters < '_' once a-z
-                // are folded to A-Z.
-                "p/..x", "p/.hidden", "p/a.txt", "p/B.txt", "p/link.txt",
-                "p/_u.txt",
-                // Then each subdirectory's whole subtree, in the same order;
-                // names starting with ".." are not entered.
-                "p/.old/3", "p/abc/2", "p/sub/c.txt", "p/sub/z.txt",
-                "p/sub/deep/d.txt", "p/Zed/1"}));
-  EXPECT_NE(run.text.find("TotalFiles: 12\n"), std::string::npos) << run.text;
+  // Some filesystems list no entry types; links must be told apart all
+  // the same.
+  for (bool typesHidden : {false, true}) {
+    faults::HideEntryTypes(typesHidden);
+    const PackRun run = Pack(src, "p", dir / "order.tuk");
+    faults::Reset();
+    EXPECT_EQ(run.outcome, PackOutcome::Complete) << typesHidden;
+    EXPECT_EQ(NamesOf(IndexOf(test::ReadFile(dir / "order.tuk"))),
+              (std::vector<std::string>{
+                  // Files of the top directory: '.' < letters < '_' once a-z
+                  // are folded to A-Z.
+                  "p/..x", "p/.hidden", "p/a.txt", "p/B.txt", "p/link.txt",
+                  "p/_u.txt",
+                  // Then each subdirectory's whole subtree, in the same
+                  // order; only "." and ".." themselves are not entered.
+                  "p/...z/kept", "p/..y/kept", "p/.old/3", "p/abc/2", "p/sub/c.txt",
+                  "p/sub/z.txt", "p/sub/deep/d.txt", "p/Zed/1"}))
+        << typesHidden;
+    EXPECT_NE(run.text.find("TotalFiles: 14\n"), std::string::npos) << run.text;
+  }
 
   // A tree of empty directories gathers nothing and writes nothing.
   const PackRun empty = Pack(src + "/empty", "p", dir / "empty.tuk");
@@ -537,6 +545,12 @@ TEST(Pack, TooBigInputIsSkippedAndItsOldEntryKept) {
   const std::vector<Record> records = IndexOf(updated);
   ASSERT_EQ(NamesOf(records), (std::vector<std::string>{"menu/small.txt", "menu/big.bin"}));
   EXPECT_EQ(PayloadOf(updated, records[1]), test::BytesOf("old"));
+
+  // A program that shows only errors sees this one too, spelled as it is.
+  SelectMessageSet(MessageSet::ErrorsOnly);
+  const PackRun quiet = Pack(dir / "src", "menu", dir / "new.tuk");
+  SelectMessageSet(MessageSet::Common);
+  EXPECT_EQ(quiet.text, "ERRROR! input file too big!: 4294966784\n");
 }
 
 // Files of many sizes, empty ones and one past the first raw buffer, through

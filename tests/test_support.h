@@ -15,7 +15,7 @@ using Bytes = std::vector<uint8_t>;
 
 // A fresh empty directory under the system's temporary directory, removed
 // with everything in it when the object goes. The process's current
-// directory is restored too, since extraction changes it.
+// directory is restored too, since some tests change it.
 class ScratchDir {
  public:
   ScratchDir();
