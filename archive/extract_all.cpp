@@ -37,7 +37,7 @@ uint32_t TukFile::ExtractAll(const char* strExtractPath) {
 
   uint32_t result = 0;
   for (uint32_t i = 0; i < entries.count; ++i) {
-    Status().ShowStatus(entries.At(i).name);
+    StatusReceiver().ShowStatus(entries.At(i).name);
     if (Extract(i, strExtractPath) == nullptr) {
       TraceError("ERROR! Could not extract file!\n");
       result = 5;

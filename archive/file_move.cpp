@@ -4,6 +4,7 @@
 #include <new>
 #include <string>
 
+#include "archive/copy_bytes.h"
 #include "archive/messages.h"
 #include "platform/platform.h"
 
@@ -12,21 +13,6 @@ namespace {
 
 constexpr size_t kCopyChunk = 65536;
 constexpr int kNoBuffer = 6;
-
-// Copies source to destination whole; 0, or the failure code.
-int CopyAll(platform::File& source, platform::File& destination,
-            uint64_t length, uint8_t* buffer) {
-  uint64_t remaining = length;
-  while (remaining >= 1) {
-    const size_t chunk = remaining < kCopyChunk ? static_cast<size_t>(remaining)
-                                                : kCopyChunk;
-    const size_t got = source.Read(buffer, chunk);
-    if (got == 0) return 4;
-    if (!destination.Write(buffer, got)) return 5;
-    remaining -= got;
-  }
-  return 0;
-}
 
 }  // namespace
 
@@ -56,9 +42,12 @@ int kelMoveFile(const char* existingFileName, const char* newFileName) {
     return kNoBuffer;
   }
 
-  int tmpRetValue = length < 0 ? 4 : CopyAll(source, destination,
-                                             static_cast<uint64_t>(length),
-                                             buffer.get());
+  int tmpRetValue = 4;
+  if (length >= 0) {
+    const CopyResult copied = CopyBytes(source, destination, static_cast<uint64_t>(length),
+                                        buffer.get(), kCopyChunk);
+    tmpRetValue = copied == CopyResult::kDone ? 0 : copied == CopyResult::kShortRead ? 4 : 5;
+  }
   buffer.reset();
   if (!destination.Close() && tmpRetValue == 0) tmpRetValue = 5;
   source.Close();

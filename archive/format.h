@@ -9,6 +9,9 @@
 
 #include <cstdint>
 
+// Also the segment size, the SegmentInfo size and the u32 readers.
+#include "codec/segment_format.h"
+
 namespace tuk {
 
 constexpr uint32_t kHeaderSize = 156;
@@ -29,11 +32,6 @@ constexpr uint32_t kMaxNameLength = kNameFieldSize - 1;
 // Paths live in buffers of this size: at most 511 characters.
 constexpr uint32_t kPathBufferSize = 512;
 
-// Segmented payloads cut a file into segments of this many bytes.
-constexpr uint32_t kSegmentSize = 32768;
-constexpr uint32_t kSegmentShift = 15;
-constexpr uint32_t kSegmentInfoSize = 12;
-
 // Files this large or larger cannot be stored: their size plus the raw
 // buffer's margin would not fit 32 bits.
 constexpr uint64_t kMaxInputFileSize = 4294966784u;
@@ -47,17 +45,5 @@ struct SegmentInfo {
   uint32_t size = 0;        // bytes the segment decodes to
   uint32_t offset = 0;      // stream start, from the start of the stream area
 };
-
-inline uint32_t ReadU32LE(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-inline void WriteU32LE(uint8_t* p, uint32_t value) {
-  p[0] = static_cast<uint8_t>(value);
-  p[1] = static_cast<uint8_t>(value >> 8);
-  p[2] = static_cast<uint8_t>(value >> 16);
-  p[3] = static_cast<uint8_t>(value >> 24);
-}
 
 }  // namespace tuk

@@ -4,20 +4,22 @@
 #include "archive/pack.h"
 
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
 
+#include "archive/atomic_output.h"
 #include "archive/extract_all.h"
-#include "archive/file_move.h"
+#include "archive/index_format.h"
 #include "archive/messages.h"
 #include "archive/status_sink.h"
 #include "archive/tuk_file.h"
 
 namespace tuk {
 
-AddStatus TukFile::AddFile(const char* path) {
-  platform::File input;
+AddStatus TukFile::OpenInput(const char* path, platform::File& input,
+                             uint32_t& size) {
   if (!input.Open(path, platform::File::Mode::Read)) {
     SayError("ERROR! inputFile: %s\n", path);
     ++skippedInputs;
@@ -25,10 +27,10 @@ AddStatus TukFile::AddFile(const char* path) {
   }
   const int64_t measured = input.Length();
   // A size that cannot be taken reads as the largest 32-bit value.
-  const uint64_t size = measured < 0 ? 0xFFFFFFFFu : static_cast<uint64_t>(measured);
-  if (size >= kMaxInputFileSize) {
+  const uint64_t length = measured < 0 ? 0xFFFFFFFFu : static_cast<uint64_t>(measured);
+  if (length >= kMaxInputFileSize) {
     SayError("ERRROR! input file too big!: %llu\n",
-        static_cast<unsigned long long>(size));
+             static_cast<unsigned long long>(length));
     ++skippedInputs;
     return AddStatus::Skipped;
   }
@@ -39,12 +41,20 @@ AddStatus TukFile::AddFile(const char* path) {
     ++skippedInputs;
     return AddStatus::Skipped;
   }
-  if (size >= rawCapacity && !GrowRawBuffer(size + 512)) {
+  size = static_cast<uint32_t>(length);
+  return AddStatus::Added;
+}
+
+AddStatus TukFile::AddFile(const char* path) {
+  platform::File input;
+  uint32_t size = 0;
+  if (OpenInput(path, input, size) != AddStatus::Added) return AddStatus::Skipped;
+  if (size >= rawCapacity && !GrowRawBuffer(uint64_t{size} + 512)) {
     SayError("ERROR! Not enough memory for: %s\n", path);
     ++skippedInputs;
     return AddStatus::Skipped;
   }
-  currentSize = static_cast<uint32_t>(size);
+  currentSize = size;
   if (size > 0 && input.Read(rawBuffer.get(), currentSize) != size) {
     SayError("ERROR! inputFile: %s\n", path);
     ++skippedInputs;
@@ -61,6 +71,48 @@ AddStatus TukFile::AddFile(const char* path) {
   }
   lastFailure = stored;
   return AddStatus::Failed;
+}
+
+AddStatus TukFile::AddFileCompressed(const char* path, CompressPipeline& pipeline) {
+  platform::File input;
+  uint32_t size = 0;
+  if (OpenInput(path, input, size) != AddStatus::Added) return AddStatus::Skipped;
+  std::vector<uint8_t> bytes;
+  try {
+    bytes.resize(size);
+  } catch (const std::bad_alloc&) {
+    SayError("ERROR! Not enough memory for: %s\n", path);
+    ++skippedInputs;
+    return AddStatus::Skipped;
+  }
+  if (size > 0 && input.Read(bytes.data(), size) != size) {
+    SayError("ERROR! inputFile: %s\n", path);
+    ++skippedInputs;
+    return AddStatus::Skipped;
+  }
+  input.Close();
+  pipeline.Submit(path, std::move(bytes));
+  return WriteCompressed(pipeline, false);
+}
+
+AddStatus TukFile::WriteCompressed(CompressPipeline& pipeline, bool all) {
+  while (all ? !pipeline.Empty() : pipeline.Full()) {
+    const EncodedPayload payload = pipeline.TakeOldest();
+    const WriteStatus stored = AppendEncodedPayload(payload);
+    if (stored == WriteStatus::NameTooLong) {
+      SayError("ERROR! Name too long: %s\n", payload.name.c_str());
+      ++skippedInputs;
+    } else if (stored != WriteStatus::Ok) {
+      lastFailure = stored;
+      return AddStatus::Failed;
+    }
+  }
+  return AddStatus::Added;
+}
+
+bool TukFile::WriteHeader() {
+  const std::vector<uint8_t> header = PlaceholderHeader();
+  return tukFileStream.Write(header.data(), header.size());
 }
 
 WriteStatus TukFile::FinishArchive() {
@@ -80,7 +132,7 @@ WriteStatus TukFile::FinishArchive() {
 }
 
 WriteStatus TukFile::WriteIndex() {
-  Status().ShowStatus("Writing Index...");
+  StatusReceiver().ShowStatus("Writing Index...");
   const int64_t position = tukFileStream.Tell();
   if (position < 0) return WriteStatus::WriteFailed;
 
@@ -94,33 +146,21 @@ WriteStatus TukFile::WriteIndex() {
 
   // The index goes out in pieces, so its size never matters for memory.
   constexpr size_t kPiece = 64 * 1024;
-  std::vector<uint8_t> index;
+  std::vector<uint8_t> index(4);
   index.reserve(kPiece + kIndexRecordFixedSize + 2 * kPathBufferSize);
-  auto put32 = [&index](uint32_t value) {
-    uint8_t le[4];
-    WriteU32LE(le, value);
-    index.insert(index.end(), le, le + 4);
-  };
-  auto flush = [&index, this]() {
-    const bool written = tukFileStream.Write(index.data(), index.size());
-    index.clear();
-    return written;
-  };
-  put32(entries.count);
+  WriteU32LE(index.data(), entries.count);
+  const std::string_view prefixText(prefix != nullptr ? prefix : "", prefixLength);
   for (uint32_t i = 0; i < entries.count; ++i) {
     const IndexEntry& entry = entries.At(i);
-    put32(prefixLength + entry.nameLength);
-    index.insert(index.end(), prefix, prefix + prefixLength);
-    index.insert(index.end(), entry.name, entry.name + entry.nameLength);
-    put32(entry.storedSize);
-    put32(entry.size);
-    put32(entry.offset);
-    put32(kReservedMarker);
-    put32(0);
-    put32(0);
-    if (index.size() >= kPiece && !flush()) return WriteStatus::WriteFailed;
+    AppendIndexRecord(index, prefixText, std::string_view(entry.name, entry.nameLength),
+                      entry.storedSize, entry.size, entry.offset, kReservedBytes);
+    if (index.size() >= kPiece) {
+      if (!tukFileStream.Write(index.data(), index.size())) return WriteStatus::WriteFailed;
+      index.clear();
+    }
   }
-  return flush() ? WriteStatus::Ok : WriteStatus::WriteFailed;
+  return tukFileStream.Write(index.data(), index.size()) ? WriteStatus::Ok
+                                                         : WriteStatus::WriteFailed;
 }
 
 namespace {
@@ -141,6 +181,19 @@ void SayPathTooLong(const char* path) { SayError("ERROR! Path too long: %s\n", p
 // between slices whether to stop. False when the archive cannot be
 // finished.
 bool AddGatheredFiles(TukFile& archive) {
+  std::unique_ptr<CompressPipeline> pipeline;
+  if (archive.mode == kModeSegmented && archive.compressionLevel > 0) {
+    pipeline = std::make_unique<CompressPipeline>(archive.compressionLevel,
+                                                  archive.compressionThreads);
+  }
+  auto add = [&](uint32_t i) {
+    const char* path = archive.nameTable->Get(i);
+    return pipeline ? archive.AddFileCompressed(path, *pipeline) : archive.AddFile(path);
+  };
+  auto finish = [&] {
+    return !pipeline || archive.WriteCompressed(*pipeline, true) != AddStatus::Failed;
+  };
+
   const uint32_t n = archive.nameTable->Count();
   const uint32_t q = n / 10;
   uint32_t next = 0;
@@ -148,22 +201,19 @@ bool AddGatheredFiles(TukFile& archive) {
     char progress[64] = "00 %";
     for (uint32_t slice = 0; slice < 10; ++slice) {
       progress[0] = static_cast<char>('0' + slice);
-      Status().ShowStatus(progress);
-      if (Status().IsCancelled()) return true;
+      StatusReceiver().ShowStatus(progress);
+      if (StatusReceiver().IsCancelled()) return finish();
       for (uint32_t i = 0; i < q; ++i, ++next) {
-        if (archive.AddFile(archive.nameTable->Get(next)) == AddStatus::Failed) {
-          return false;
-        }
+        if (add(next) == AddStatus::Failed) return false;
       }
     }
   }
-  if (Status().IsCancelled()) return true;
+  if (StatusReceiver().IsCancelled()) return finish();
   for (; next < n; ++next) {
-    if (archive.AddFile(archive.nameTable->Get(next)) == AddStatus::Failed) {
-      return false;
-    }
+    if (add(next) == AddStatus::Failed) return false;
   }
-  Status().ShowStatus("100 %");
+  if (!finish()) return false;
+  StatusReceiver().ShowStatus("100 %");
   return true;
 }
 
@@ -181,17 +231,24 @@ void ReportFailure(WriteStatus status, const char* archivePath) {
 
 uint32_t packTukFiles(char* sourceDir, char* PackDirName,
                       const char* archivePath, int32_t update,
-                      int32_t compress, PackOutcome* outcome) {
+                      int32_t compress, PackOutcome* outcome,
+                      const PackOptions* options) {
   PackOutcome ignored;
   PackOutcome& result = outcome != nullptr ? *outcome : ignored;
   result = PackOutcome::Failed;
-  compress = 0;  // new archives always store files as they are
+  // Without options new archives store files as they are; with a level
+  // they are compressed.
+  compress = options != nullptr && options->level > 0 ? 1 : 0;
 
-  Status().ShowStatus("Packing...");
+  StatusReceiver().ShowStatus("Packing...");
   currentArchive.reset();
   currentArchive.reset(new (std::nothrow) TukFile());
   if (!currentArchive || !currentArchive->nameTable) return 1;
   TukFile& archive = *currentArchive;
+  if (options != nullptr) {
+    archive.compressionLevel = options->level;
+    archive.compressionThreads = options->threads;
+  }
 
   for (const char* path : {static_cast<const char*>(sourceDir),
                            static_cast<const char*>(PackDirName), archivePath}) {
@@ -237,7 +294,7 @@ uint32_t packTukFiles(char* sourceDir, char* PackDirName,
   Say("tmpDestDirLoc: %s\n", tmpDestDirLoc.c_str());
 
   if (names == 0) {
-    Status().ShowStatus("No files to pack..");
+    StatusReceiver().ShowStatus("No files to pack..");
     return 1;
   }
   archive.entries.Reserve(names);
@@ -245,40 +302,38 @@ uint32_t packTukFiles(char* sourceDir, char* PackDirName,
   // The real sum, not the 32-bit one, decides whether the disk has room.
   const uint64_t needed = (archive.totalSize64 >> 20) * 2;
   if (needed > freeDiskSpaceMB(tmpDestDirLoc.c_str())) {
-    Status().ShowStatus("Not enough free disk space!");
+    StatusReceiver().ShowStatus("Not enough free disk space!");
     Say("  Free Disk Space (mb): %u\n", freeDiskSpaceMB(tmpDestDirLoc.c_str()));
     return 1;
   }
 
-  const std::string tempName = std::string(archivePath) + ".tmp";
   platform::File existing;
   if (update == 1 && !existing.Open(archivePath, platform::File::Mode::Read)) {
     update = 0;
   }
-  if (update == 1 && !ArchiveIndexReadable(existing)) {
+  if (update == 1 && !ArchiveIndexReadable(archivePath)) {
     SayError("ERROR! Reading from existing .tuk file: %s\n", archivePath);
     return 1;
   }
   // Whatever lies at the archive path stays untouched until the new archive
   // is complete.
-  const bool viaTemp = update == 1 || platform::File().Open(
-                                          archivePath, platform::File::Mode::Read);
-  const char* outputName = viaTemp ? tempName.c_str() : archivePath;
+  AtomicOutput target(archivePath, update == 1 ? AtomicOutput::Road::kAlwaysTemporary
+                                               : AtomicOutput::Road::kTemporaryIfTaken);
   platform::File output;
-  if (!output.Open(outputName, platform::File::Mode::Write)) {
+  if (!output.Open(target.name().c_str(), platform::File::Mode::Write)) {
     char text[kPathBufferSize + 64];
     std::snprintf(text, sizeof text, "Error! Could not create .tuk file: %s",
                   archivePath);
-    Status().ShowStatus(text);
+    StatusReceiver().ShowStatus(text);
     return 1;
   }
   archive.tukFileStream = std::move(output);
 
-  // Abandons the output: the stream is dropped and the partial file removed.
+  // Abandons the output: the stream is dropped, and the partial file goes
+  // with target.
   auto fail = [&](WriteStatus status) -> uint32_t {
     ReportFailure(status, archivePath);
     currentArchive.reset();
-    platform::RemoveFile(outputName);
     return 1;
   };
 
@@ -297,13 +352,7 @@ uint32_t packTukFiles(char* sourceDir, char* PackDirName,
     archive.mode = static_cast<uint32_t>(compress);
   }
 
-  uint8_t header[kHeaderSize] = {};
-  WriteU32LE(header, 0);
-  WriteU32LE(header + 4, 1);  // patched with the real mode at the end
-  std::memcpy(header + 8, kFixedBlock, kFixedBlockSize);
-  if (!archive.tukFileStream.Write(header, sizeof header)) {
-    return fail(WriteStatus::WriteFailed);
-  }
+  if (!archive.WriteHeader()) return fail(WriteStatus::WriteFailed);
 
   if (!AddGatheredFiles(archive)) return fail(archive.lastFailure);
 
@@ -321,30 +370,23 @@ uint32_t packTukFiles(char* sourceDir, char* PackDirName,
   const bool complete = archive.skippedInputs == 0 && allCarried;
   currentArchive.reset();
 
-  if (entryCount == 0) {
-    // Nothing could be packed: no archive is left, and whatever lay at the
-    // archive path before stays as it was.
-    platform::RemoveFile(outputName);
-    return 0;
-  }
-  if (viaTemp) {
-    const int moved = kelMoveFile(tempName.c_str(), archivePath);
-    if (moved != 1 && moved != 0) {
-      SayError("ERROR! Could not write .tuk file: %s\n", archivePath);
-      platform::RemoveFile(tempName.c_str());
-      return 1;
-    }
+  // With nothing packed, no archive is left, and whatever lay at the
+  // archive path before stays as it was.
+  if (entryCount == 0) return 0;
+  if (!target.Commit()) {
+    SayError("ERROR! Could not write .tuk file: %s\n", archivePath);
+    return 1;
   }
 
   char text[64];
   std::snprintf(text, sizeof text, "Files packed: %u", entryCount);
-  Status().ShowStatus(text);
+  StatusReceiver().ShowStatus(text);
   result = complete ? PackOutcome::Complete : PackOutcome::Incomplete;
   return entryCount;
 }
 
 uint32_t packByName(const char* name, int32_t compress, PackOutcome* outcome) {
-  Status().ShowStatus("Packing...");
+  StatusReceiver().ShowStatus("Packing...");
   const std::string nameText(name);
   std::string sourceDir = "../" + nameText;
   std::string packDirName = nameText;

@@ -50,22 +50,52 @@ uint32_t TukFile::CompressSegment(uint32_t segmentIndex) {
   return packedPosition - origin;
 }
 
-WriteStatus TukFile::StoreFilePayload(uint32_t size, const char* name) {
-  IndexEntry entry;
+// Names the entry (name without its first basePath characters) and places
+// it at the stream's position.
+WriteStatus TukFile::StartEntry(IndexEntry& entry, const char* name) {
   const size_t nameLength = std::strlen(name);
   if (nameLength < basePathLength ||
       !SetEntryName(entry, name + basePathLength,
                     static_cast<uint32_t>(nameLength - basePathLength))) {
     return WriteStatus::NameTooLong;
   }
-  entry.size = currentSize;
   const int64_t position = tukFileStream.Tell();
   if (position < 0) return WriteStatus::WriteFailed;
+  entry.offset = static_cast<uint32_t>(position);
+  return WriteStatus::Ok;
+}
+
+WriteStatus TukFile::AppendEncodedPayload(const EncodedPayload& payload) {
+  IndexEntry entry;
+  const WriteStatus started = StartEntry(entry, payload.name.c_str());
+  if (started != WriteStatus::Ok) return started;
+  const uint64_t storedSize = payload.StoredSize();
+  // Offsets are 32-bit: a payload must end below 4 GiB.
+  if (uint64_t{entry.offset} + storedSize > 0xFFFFFFFFu) return WriteStatus::ArchiveFull;
+  for (const std::vector<uint8_t>& piece : payload.pieces) {
+    if (!tukFileStream.Write(piece.data(), piece.size())) return WriteStatus::WriteFailed;
+  }
+  entry.size = payload.size;
+  entry.storedSize = static_cast<uint32_t>(storedSize);
+  entries.Append(entry);
+  return WriteStatus::Ok;
+}
+
+WriteStatus TukFile::StoreFilePayload(uint32_t size, const char* name) {
+  if (mode == kModeSegmented && compressionLevel > 0) {
+    CompressPipeline pipeline(compressionLevel, compressionThreads);
+    pipeline.Submit(name, std::vector<uint8_t>(rawBuffer.get(), rawBuffer.get() + size));
+    return AppendEncodedPayload(pipeline.TakeOldest());
+  }
+  IndexEntry entry;
+  const WriteStatus started = StartEntry(entry, name);
+  if (started != WriteStatus::Ok) return started;
+  entry.size = currentSize;
+  const uint64_t position = entry.offset;
   // Offsets are 32-bit: a payload must end below 4 GiB.
   auto fits = [position](uint64_t storedSize) {
-    return static_cast<uint64_t>(position) + storedSize <= 0xFFFFFFFFu;
+    return position + storedSize <= 0xFFFFFFFFu;
   };
-  entry.offset = static_cast<uint32_t>(position);
 
   if (mode == kModeSegmented && size > 0) {
     const uint32_t count = ((size - 1) >> kSegmentShift) + 1;

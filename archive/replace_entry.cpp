@@ -3,33 +3,15 @@
 #include <cstring>
 #include <string>
 
-#include "archive/file_move.h"
+#include "archive/copy_bytes.h"
+#include "archive/atomic_output.h"
 #include "archive/status_sink.h"
 #include "archive/tuk_file.h"
 
 namespace tuk {
-namespace {
-
-// Copies length bytes from the current positions, in pieces of the buffer's
-// capacity. False on a short read or a failed write.
-bool CopyRange(platform::File& from, platform::File& to, uint8_t* buffer,
-               uint32_t capacity, uint64_t length) {
-  while (length > 0) {
-    const uint32_t piece =
-        length < capacity ? static_cast<uint32_t>(length) : capacity;
-    if (from.Read(buffer, piece) != piece || !to.Write(buffer, piece)) {
-      return false;
-    }
-    length -= piece;
-  }
-  return true;
-}
-
-}  // namespace
-
 int32_t TukFile::AddReplaceFile(uint32_t index, uint32_t size,
                                 const char* newName) {
-  Status().ShowStatus("AddReplaceFile()");
+  StatusReceiver().ShowStatus("AddReplaceFile()");
   const bool adding = index == entries.count;
   if (index > entries.count || (adding && newName == nullptr) ||
       (mode != kModeStored && mode != kModeSegmented)) {
@@ -38,17 +20,16 @@ int32_t TukFile::AddReplaceFile(uint32_t index, uint32_t size,
   if (!packedBuffer && !GrowPackedBuffer(kInitialPackedCapacity)) return 1;
   currentSize = size;
 
-  const std::string tempName = std::string(tuk_file_name) + ".tmp";
+  AtomicOutput target(tuk_file_name, AtomicOutput::Road::kAlwaysTemporary);
   platform::File temp;
-  if (!temp.Open(tempName.c_str(), platform::File::Mode::Write)) {
-    Status().ShowStatus("Error! Could not create Temp .tuk File!");
+  if (!temp.Open(target.name().c_str(), platform::File::Mode::Write)) {
+    StatusReceiver().ShowStatus("Error! Could not create Temp .tuk File!");
     return 1;
   }
   platform::File archive;
   if (!archive.Open(tuk_file_name, platform::File::Mode::Read)) {
-    Status().ShowStatus("Error! Could not open .tuk File!");
+    StatusReceiver().ShowStatus("Error! Could not open .tuk File!");
     temp.Abandon();
-    platform::RemoveFile(tempName.c_str());
     return 1;
   }
 
@@ -66,7 +47,6 @@ int32_t TukFile::AddReplaceFile(uint32_t index, uint32_t size,
   auto fail = [&]() -> int32_t {
     tukFileStream.Abandon();
     archive.Abandon();
-    platform::RemoveFile(tempName.c_str());
     entries = savedEntries;
     indexOffset = savedIndexOffset;
     archiveSize = savedArchiveSize;
@@ -83,13 +63,14 @@ int32_t TukFile::AddReplaceFile(uint32_t index, uint32_t size,
   const uint64_t oldEnd = static_cast<uint64_t>(oldOffset) + oldStored;
   if (oldOffset < kHeaderSize || oldEnd > indexOffset) return fail();
 
-  Status().ShowStatus("  Please wait...");
+  StatusReceiver().ShowStatus("  Please wait...");
   if (!archive.Seek(0) ||
-      !CopyRange(archive, temp, packedBuffer.get(), packedCapacity, oldOffset)) {
+      CopyBytes(archive, temp, oldOffset, packedBuffer.get(), packedCapacity) !=
+          CopyResult::kDone) {
     return fail();
   }
 
-  Status().ShowStatus("  Inserting New File...");
+  StatusReceiver().ShowStatus("  Inserting New File...");
   tukFileStream = std::move(temp);
   const char* name = adding ? newName : entries.At(index).name;
   const std::string nameCopy(name);
@@ -98,14 +79,14 @@ int32_t TukFile::AddReplaceFile(uint32_t index, uint32_t size,
   entries.PopBack();
   --entries.count;
 
-  Status().ShowStatus("  Appending Remaining archives...");
+  StatusReceiver().ShowStatus("  Appending Remaining archives...");
   if (!archive.Seek(oldEnd) ||
-      !CopyRange(archive, tukFileStream, packedBuffer.get(), packedCapacity,
-                 indexOffset - oldEnd)) {
+      CopyBytes(archive, tukFileStream, indexOffset - oldEnd, packedBuffer.get(),
+                packedCapacity) != CopyResult::kDone) {
     return fail();
   }
 
-  Status().ShowStatus("  Writing Index...");
+  StatusReceiver().ShowStatus("  Writing Index...");
   const uint32_t delta = stored.storedSize - oldStored;  // wraps when shorter
   if (adding) {
     entries.Resize(entries.count);
@@ -127,17 +108,16 @@ int32_t TukFile::AddReplaceFile(uint32_t index, uint32_t size,
   if (FinishArchive() != WriteStatus::Ok) return fail();
   archive.Close();
 
-  Status().ShowStatus("  Moving file...");
-  const int moved = kelMoveFile(tempName.c_str(), tuk_file_name);
-  if (moved != 1 && moved != 0) {
-    Status().ShowStatus("ERROR! Could not update .tuk!");
+  StatusReceiver().ShowStatus("  Moving file...");
+  if (!target.Commit()) {
+    StatusReceiver().ShowStatus("ERROR! Could not update .tuk!");
     return fail();
   }
   basePathLength = savedBasePath;
   prefixLength = savedPrefixLength;
   prefix = savedPrefix;
   totalSize = totalSize - (adding ? 0 : savedEntries.At(index).size) + size;
-  Status().ShowStatus(".tuk was updated.");
+  StatusReceiver().ShowStatus(".tuk was updated.");
   return 0;
 }
 

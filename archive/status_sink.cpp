@@ -8,7 +8,7 @@ StatusSink* installed = &silentSink;
 
 }  // namespace
 
-StatusSink& Status() { return *installed; }
+StatusSink& StatusReceiver() { return *installed; }
 
 void SetStatusSink(StatusSink* sink) {
   installed = sink != nullptr ? sink : &silentSink;

@@ -14,7 +14,7 @@ class StatusSink {
 
 // The process-wide receiver: a do-nothing one unless SetStatusSink chose
 // another (null restores the default).
-StatusSink& Status();
+StatusSink& StatusReceiver();
 void SetStatusSink(StatusSink* sink);
 
 }  // namespace tuk

@@ -7,6 +7,7 @@
 #include <string>
 #include <unordered_set>
 
+#include "archive/compress_pipeline.h"
 #include "archive/entry_list.h"
 #include "archive/format.h"
 #include "archive/name_table.h"
@@ -68,7 +69,19 @@ class TukFile {
   void WriteLiteralRunHeader(uint32_t& position, uint32_t literalCount);
 
   AddStatus AddFile(const char* path);
+  // AddFile through a compression pipeline: the file is read and handed
+  // over, and finished payloads are written while the pipeline is full.
+  AddStatus AddFileCompressed(const char* path, CompressPipeline& pipeline);
+  // Writes the pipeline's finished payloads in order: all of them, or only
+  // as many as keep it from being full.
+  AddStatus WriteCompressed(CompressPipeline& pipeline, bool all);
+  // Appends an entry whose payload was encoded elsewhere, writing it at
+  // the stream's position.
+  WriteStatus AppendEncodedPayload(const EncodedPayload& payload);
   WriteStatus WriteIndex();
+  // Writes a new archive's header, whose index offset and mode
+  // FinishArchive fills in.
+  bool WriteHeader();
   // Writes the index and the trailer at the stream's position, then the
   // real index offset and mode over the header's placeholders, and closes
   // the stream.
@@ -96,7 +109,17 @@ class TukFile {
   bool GrowRawBuffer(uint64_t capacity);
   bool GrowPackedBuffer(uint64_t capacity);
 
+  // Opens and measures an input file and checks that it can be stored;
+  // Skipped (and reported) when not.
+  AddStatus OpenInput(const char* path, platform::File& input, uint32_t& size);
+  WriteStatus StartEntry(IndexEntry& entry, const char* name);
+
   // ---- State ----
+
+  // The mode-1 encoder: 0 writes literal runs (as the legacy programs
+  // always have), 1 to 9 compress at that level on compressionThreads.
+  int compressionLevel = 0;
+  unsigned compressionThreads = 1;
 
   uint32_t mode = 0;
   char tuk_file_name[kPathBufferSize] = {};
@@ -136,10 +159,10 @@ class TukFile {
   uint64_t totalSize64 = 0;
 };
 
-// Whether an open file has an archive's header and an index that can be
-// read to its last record. An update must not take a file that fails this
-// for an archive: its entries would be lost.
-bool ArchiveIndexReadable(platform::File& file);
+// Whether a file has an archive's header and an index that can be read to
+// its last record. An update must not take a file that fails this for an
+// archive: its entries would be lost.
+bool ArchiveIndexReadable(const char* path);
 
 // The archive object of the pack operation; empty when none is at work.
 extern std::unique_ptr<TukFile> currentArchive;

@@ -9,6 +9,7 @@
 
 #include "archive/decompression.h"
 #include "archive/format.h"
+#include "codec/decoder.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {

@@ -7,6 +7,9 @@
 // bit clear the rest is the file as it is; with it set the rest is repeated
 // up to a length taken from the next three bytes (below 256 KiB), so files
 // of several 32 KiB segments are tried too.
+//
+// The same file also goes through the compressing encoder, at a level
+// taken from the last input byte, and must decode back.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -15,6 +18,8 @@
 
 #include "archive/format.h"
 #include "archive/tuk_file.h"
+#include "codec/decoder.h"
+#include "codec/encoder.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {
@@ -82,5 +87,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t* extracted = reader.Extract(0, nullptr);
   TUK_FUZZ_CHECK(extracted != nullptr);
   TUK_FUZZ_CHECK(length == 0 || std::memcmp(extracted, content.data(), length) == 0);
+
+  const int level = size == 0 ? tuk::kDefaultLevel : 1 + data[size - 1] % tuk::kSmallestLevel;
+  const std::vector<uint8_t> compressed = tuk::EncodePayload(content.data(), length, level);
+  std::vector<uint8_t> decoded(static_cast<size_t>(length) + 1);
+  const tuk::DecodeOutcome outcome =
+      tuk::DecodePayload(compressed.data(), static_cast<uint32_t>(compressed.size()),
+                         decoded.data(), static_cast<uint32_t>(decoded.size()));
+  TUK_FUZZ_CHECK(outcome.error == tuk::DecodeError::None && outcome.length == length);
+  TUK_FUZZ_CHECK(length == 0 || std::memcmp(decoded.data(), content.data(), length) == 0);
   return 0;
 }

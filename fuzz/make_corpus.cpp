@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "archive/decompression.h"
 #include "archive/format.h"
+#include "codec/decoder.h"
 #include "fuzz/fuzz_support.h"
 
 namespace fs = std::filesystem;
@@ -235,5 +235,13 @@ int main(int argc, char** argv) {
   Put(root / "roundtrip", "two_segments", Join({{1, 0x01, 0x80, 0x00}, lorem}));
   Put(root / "roundtrip", "segment_edge", Join({{1, 0x00, 0x80, 0x00}, Text("x")}));
   Put(root / "roundtrip", "long_runs", Join({{1, 0xFF, 0xFF, 0x02}, {0, 0, 0, 7}}));
+
+  // Encoder inputs: a level byte (0: every level), then a round-trip input.
+  Put(root / "encoder", "text_every_level", Join({{0, 0}, lorem}));
+  Put(root / "encoder", "three_segments_level9", Join({{9, 1, 0x00, 0x80, 0x01}, lorem}));
+  Put(root / "encoder", "zeros_level1", Join({{1, 1, 0xFF, 0xFF, 0x03}, {0}}));
+  Put(root / "encoder", "one_byte_every_level", {0, 0, 'x'});
+  Put(root / "encoder", "short_runs_level5",
+      Join({{5, 1, 0x10, 0x90, 0x00}, Text("aab-abcab--aaaa-ab-")}));
   return 0;
 }

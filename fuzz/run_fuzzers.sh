@@ -8,14 +8,14 @@
 #
 #   fuzz/run_fuzzers.sh [seconds per target (default 60)] [target ...]
 #
-# Targets: decompression load_index extract list_file roundtrip (default:
+# Targets: decompression load_index extract list_file roundtrip encoder (default:
 # all). Exits non-zero when any target failed. TUK_FUZZ_BUILD_DIR chooses
 # the build directory (default build/fuzz), CXX the compiler (clang++).
 set -eu
 
 seconds=${1:-60}
 [ $# -gt 0 ] && shift
-targets=${*:-decompression load_index extract list_file roundtrip}
+targets=${*:-decompression load_index extract list_file roundtrip encoder}
 
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
 build_dir=${TUK_FUZZ_BUILD_DIR:-$source_dir/build/fuzz}

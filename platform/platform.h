@@ -74,6 +74,29 @@ class File {
   int64_t position_ = -1;
 };
 
+// A file opened for reading at any offset. Reads do not move a shared
+// position, so any number of threads may read one file at once.
+class RandomAccessFile {
+ public:
+  RandomAccessFile() = default;
+  ~RandomAccessFile();
+  RandomAccessFile(const RandomAccessFile&) = delete;
+  RandomAccessFile& operator=(const RandomAccessFile&) = delete;
+
+  bool Open(const char* path);
+  bool IsOpen() const { return handle_ != kClosed; }
+  // The file's length when it was opened.
+  uint64_t Length() const { return length_; }
+  // Reads up to length bytes at offset; returns how many were read, fewer
+  // only at the end of the file or on an error.
+  size_t ReadAt(uint64_t offset, void* buffer, size_t length) const;
+
+ private:
+  static constexpr intptr_t kClosed = -1;
+  intptr_t handle_ = kClosed;  // a descriptor, or a Windows HANDLE
+  uint64_t length_ = 0;
+};
+
 // ---- Directories and files by name ---------------------------------------
 
 bool GetCurrentDir(std::string& path);

@@ -71,6 +71,37 @@ uint64_t SystemTimeMs() {
          static_cast<uint64_t>(now.tv_nsec) / 1000000u;
 }
 
+RandomAccessFile::~RandomAccessFile() {
+  if (IsOpen()) close(static_cast<int>(handle_));
+}
+
+bool RandomAccessFile::Open(const char* path) {
+  if (IsOpen()) close(static_cast<int>(handle_));
+  handle_ = kClosed;
+  const int fd = open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    return false;
+  }
+  handle_ = fd;
+  length_ = static_cast<uint64_t>(st.st_size);
+  return true;
+}
+
+size_t RandomAccessFile::ReadAt(uint64_t offset, void* buffer, size_t length) const {
+  size_t done = 0;
+  while (done < length && IsOpen()) {
+    const ssize_t got = pread(static_cast<int>(handle_), static_cast<char*>(buffer) + done,
+                              length - done, static_cast<off_t>(offset + done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    done += static_cast<size_t>(got);
+  }
+  return done;
+}
+
 namespace {
 
 struct DirCloser {

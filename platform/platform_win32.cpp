@@ -26,6 +26,49 @@ std::string NativePath(const char* path) {
   return native;
 }
 
+RandomAccessFile::~RandomAccessFile() {
+  if (IsOpen()) CloseHandle(reinterpret_cast<HANDLE>(handle_));
+}
+
+bool RandomAccessFile::Open(const char* path) {
+  if (IsOpen()) CloseHandle(reinterpret_cast<HANDLE>(handle_));
+  handle_ = kClosed;
+  const HANDLE file = CreateFileA(NativePath(path).c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  LARGE_INTEGER size;
+  if (GetFileSizeEx(file, &size) == 0) {
+    CloseHandle(file);
+    return false;
+  }
+  handle_ = reinterpret_cast<intptr_t>(file);
+  length_ = static_cast<uint64_t>(size.QuadPart);
+  return true;
+}
+
+// An OVERLAPPED offset makes each read positional, whatever other threads
+// read at the same time.
+size_t RandomAccessFile::ReadAt(uint64_t offset, void* buffer, size_t length) const {
+  size_t done = 0;
+  while (done < length && IsOpen()) {
+    const uint64_t at = offset + done;
+    OVERLAPPED where{};
+    where.Offset = static_cast<DWORD>(at);
+    where.OffsetHigh = static_cast<DWORD>(at >> 32);
+    const size_t rest = length - done;
+    const DWORD ask = rest > 0x40000000u ? 0x40000000u : static_cast<DWORD>(rest);
+    DWORD got = 0;
+    if (ReadFile(reinterpret_cast<HANDLE>(handle_), static_cast<char*>(buffer) + done, ask,
+                 &got, &where) == 0 ||
+        got == 0) {
+      break;
+    }
+    done += got;
+  }
+  return done;
+}
+
 bool GetCurrentDir(std::string& path) {
   // The first call tells the length with its terminating zero; the
   // directory may change in between, hence the loop.

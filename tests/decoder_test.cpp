@@ -7,6 +7,7 @@
 
 #include "archive/decompression.h"
 #include "archive/messages.h"
+#include "codec/decoder.h"
 #include "tests/test_support.h"
 
 namespace tuk {

@@ -10,6 +10,7 @@
 #include "archive/decompression.h"
 #include "archive/format.h"
 #include "archive/tuk_file.h"
+#include "codec/decoder.h"
 #include "tests/test_support.h"
 
 namespace tuk {

@@ -82,9 +82,7 @@ TEST_F(LoadIndexTest, OnlyASoundArchiveReadsAsEmpty) {
                 std::string::npos)
           << c.what;
     }
-    platform::File file;
-    ASSERT_TRUE(file.Open(path.c_str(), platform::File::Mode::Read));
-    EXPECT_FALSE(ArchiveIndexReadable(file)) << c.what;
+    EXPECT_FALSE(ArchiveIndexReadable(path.c_str())) << c.what;
   }
 }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "archive/decompression.h"
+#include "codec/decoder.h"
 
 namespace {
 

@@ -113,6 +113,7 @@ std::string AsProgramSees(const std::string& path) {
 
 std::string UnpackExe() { return FromEnvironment("TUK_UNPACK", TUK_UNPACK_EXE); }
 std::string PackExe() { return FromEnvironment("TUK_PACK", TUK_PACK_EXE); }
+std::string TukExe() { return FromEnvironment("TUK_TUK", TUK_TUK_EXE); }
 
 RunResult Run(const std::string& program, const std::vector<std::string>& args,
               const std::string& workingDir) {

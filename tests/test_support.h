@@ -61,6 +61,7 @@ std::string UnpackExe();
 // up: under Wine (TUK_RUNNER set) Linux paths are reached through drive Z:.
 std::string AsProgramSees(const std::string& path);
 std::string PackExe();
+std::string TukExe();
 
 // Captures what the library writes through its message channel.
 class MessageCapture {

@@ -11,10 +11,7 @@ namespace {
 
 using test::Bytes;
 
-std::string TukExe() {
-  const char* chosen = std::getenv("TUK_TUK");
-  return chosen != nullptr && *chosen != '\0' ? chosen : TUK_TUK_EXE;
-}
+using test::TukExe;
 
 class TukCliTest : public ::testing::Test {
  protected:
@@ -31,18 +28,19 @@ class TukCliTest : public ::testing::Test {
 };
 
 TEST_F(TukCliTest, PackListExtractRoundTrip) {
-  ASSERT_EQ(Tuk({"pack", "src", "menu", "m.tuk"}).exitCode, 0);
+  ASSERT_EQ(Tuk({"pack", "src", "menu", "m.tuk", "-0"}).exitCode, 0);
   test::RunResult r = Tuk({"list", "m.tuk"});
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_EQ(r.output,
-            "mode 0, 3 entries, 5005 bytes\n"
-            " index       size     stored     offset  name\n"
-            "     0          5          5        156  menu/a.txt\n"
-            "     1       5000       5000        161  menu/sub/b.bin\n"
-            "     2          0          0       5161  menu/sub/empty\n");
+            "mode 0, 3 entries, 5005 bytes, 5005 stored (100.0%)\n"
+            " index       size     stored   ratio     offset  name\n"
+            "     0          5          5  100.0%        156  menu/a.txt\n"
+            "     1       5000       5000  100.0%        161  menu/sub/b.bin\n"
+            "     2          0          0       -       5161  menu/sub/empty\n");
   r = Tuk({"list", "m.tuk", "--json"});
   EXPECT_EQ(r.exitCode, 0);
-  EXPECT_NE(r.output.find("{\"mode\": 0, \"count\": 3, \"totalSize\": 5005, \"entries\": [\n"
+  EXPECT_NE(r.output.find("{\"mode\": 0, \"count\": 3, \"totalSize\": 5005, "
+                          "\"storedSize\": 5005, \"entries\": [\n"
                           "  {\"index\": 0, \"name\": \"menu/a.txt\", \"size\": 5, "
                           "\"storedSize\": 5, \"offset\": 156},"),
             std::string::npos);

@@ -1,6 +1,7 @@
 #include "tuk/tuk_command.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -9,9 +10,13 @@
 #include "archive/messages.h"
 #include "archive/pack.h"
 #include "archive/path_checks.h"
+#include "archive/recompress.h"
 #include "archive/status_sink.h"
+#include "archive/thread_pool.h"
 #include "archive/tuk_file.h"
+#include "codec/encoder.h"
 #include "platform/platform.h"
+#include "tuk/archive_reader.h"
 #include "tuk/verify.h"
 
 namespace tuk {
@@ -27,9 +32,12 @@ const char kUsage[] =
     "  verify ARCHIVE                  check structure and payloads\n"
     "  extract ARCHIVE [-C DIR] [NAME...]\n"
     "                                  extract every entry, or the named ones\n"
-    "  pack SRC PREFIX ARCHIVE [--update]\n"
+    "  pack SRC PREFIX ARCHIVE [--update] [-0..-9] [-j N]\n"
     "                                  pack a directory tree (or update ARCHIVE)\n"
-    "  replace ARCHIVE NAME FILE       replace or add one entry\n"
+    "  replace ARCHIVE NAME FILE [-0..-9]\n"
+    "                                  replace or add one entry\n"
+    "  recompress ARCHIVE [-0..-9] [-j N]\n"
+    "                                  rewrite ARCHIVE stored or at another level\n"
     "  unpack-all PATTERN DIR          extract every archive matching PATTERN\n"
     "\n"
     "Options: --help (also after a command), --version\n"
@@ -101,9 +109,58 @@ bool Load(TukFile& archive, const std::string& path) {
   return true;
 }
 
-std::string JsonString(const char* text) {
+// The compression choices of pack, replace and recompress.
+struct Compression {
+  int level = kDefaultLevel;  // 0: store files as they are
+  unsigned threads = HardwareThreads();
+};
+
+// Reads the options at args[i] that are not compression options into
+// words, and those that are into compression. False on a malformed one.
+bool SplitOptions(const std::vector<std::string>& args, std::vector<std::string>& words,
+                  Compression& compression) {
+  auto number = [](const std::string& text, long low, long high, long& value) {
+    char* end = nullptr;
+    value = std::strtol(text.c_str(), &end, 10);
+    return !text.empty() && *end == '\0' && value >= low && value <= high;
+  };
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    long value = 0;
+    if (arg.size() == 2 && arg[0] == '-' && arg[1] >= '0' && arg[1] <= '9') {
+      compression.level = arg[1] - '0';
+    } else if (arg == "--fast" || arg == "--best") {
+      compression.level = arg == "--fast" ? kFastestLevel : kSmallestLevel;
+    } else if (arg == "--level" || arg == "-j") {
+      if (++i == args.size()) return false;
+      if (!number(args[i], arg == "-j" ? 1 : 0, arg == "-j" ? 256 : 9, value)) return false;
+      if (arg == "-j") {
+        compression.threads = static_cast<unsigned>(value);
+      } else {
+        compression.level = static_cast<int>(value);
+      }
+    } else if (arg.size() > 2 && arg.compare(0, 2, "-j") == 0) {
+      if (!number(arg.substr(2), 1, 256, value)) return false;
+      compression.threads = static_cast<unsigned>(value);
+    } else {
+      words.push_back(arg);
+    }
+  }
+  return true;
+}
+
+// "45.2%": stored bytes against file bytes.
+std::string Ratio(uint64_t stored, uint64_t size) {
+  if (size == 0) return "-";
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f%%", 100.0 * static_cast<double>(stored) /
+                                                 static_cast<double>(size));
+  return text;
+}
+
+std::string JsonString(const std::string& text) {
   std::string out = "\"";
-  for (const unsigned char* c = reinterpret_cast<const unsigned char*>(text); *c; ++c) {
+  for (const unsigned char* c = reinterpret_cast<const unsigned char*>(text.c_str()); *c; ++c) {
     switch (*c) {
       case '"': out += "\\\""; break;
       case '\\': out += "\\\\"; break;
@@ -127,30 +184,40 @@ std::string JsonString(const char* text) {
 int List(const std::vector<std::string>& args) {
   const bool json = args.size() == 2 && args[1] == "--json";
   if (args.empty() || args.size() > 2 || (args.size() == 2 && !json)) return kTukUsage;
-  TukFile archive;
-  if (!Load(archive, args[0])) return kTukFailed;
-  const EntryList& entries = archive.entries;
+  ArchiveReader reader;
+  const Status opened = reader.Open(args[0]);
+  if (opened.code() == Errc::kNotFound) {
+    Error(opened.message());
+    return kTukFailed;
+  }
+  if (!opened.ok()) Error(opened.message() + " (only the entries before the damage are listed)");
+  const Index& index = reader.index();
+  const auto stored = static_cast<unsigned long long>(index.TotalStoredSize());
+  const auto total = static_cast<unsigned long long>(index.TotalSize());
   if (json) {
-    std::printf("{\"mode\": %u, \"count\": %u, \"totalSize\": %u, \"entries\": [", archive.mode,
-                entries.count, archive.totalSize);
-    for (uint32_t i = 0; i < entries.count; ++i) {
-      const IndexEntry& e = entries.At(i);
-      std::printf("%s\n  {\"index\": %u, \"name\": %s, \"size\": %u, \"storedSize\": %u, "
+    std::printf("{\"mode\": %u, \"count\": %zu, \"totalSize\": %llu, \"storedSize\": %llu, "
+                "\"entries\": [",
+                index.mode(), index.size(), total, stored);
+    for (size_t i = 0; i < index.size(); ++i) {
+      const Entry& e = index[i];
+      std::printf("%s\n  {\"index\": %zu, \"name\": %s, \"size\": %u, \"storedSize\": %u, "
                   "\"offset\": %u}",
                   i == 0 ? "" : ",", i, JsonString(e.name).c_str(), e.size, e.storedSize,
                   e.offset);
     }
-    std::printf("%s]}\n", entries.count > 0 ? "\n" : "");
+    std::printf("%s]}\n", index.size() > 0 ? "\n" : "");
   } else {
-    std::printf("mode %u, %u entries, %u bytes\n", archive.mode, entries.count,
-                archive.totalSize);
-    std::printf("%6s %10s %10s %10s  %s\n", "index", "size", "stored", "offset", "name");
-    for (uint32_t i = 0; i < entries.count; ++i) {
-      const IndexEntry& e = entries.At(i);
-      std::printf("%6u %10u %10u %10u  %s\n", i, e.size, e.storedSize, e.offset, e.name);
+    std::printf("mode %u, %zu entries, %llu bytes, %llu stored (%s)\n", index.mode(),
+                index.size(), total, stored, Ratio(stored, total).c_str());
+    std::printf("%6s %10s %10s %7s %10s  %s\n", "index", "size", "stored", "ratio", "offset",
+                "name");
+    for (size_t i = 0; i < index.size(); ++i) {
+      const Entry& e = index[i];
+      std::printf("%6zu %10u %10u %7s %10u  %s\n", i, e.size, e.storedSize,
+                  Ratio(e.storedSize, e.size).c_str(), e.offset, e.name.c_str());
     }
   }
-  return archive.indexDamaged ? kTukFailed : kTukDone;
+  return opened.ok() ? kTukDone : kTukFailed;
 }
 
 int Verify(const std::vector<std::string>& args) {
@@ -197,7 +264,7 @@ int Extract(const std::vector<std::string>& args) {
     }
     // Unlike the unpack program, keep going after a failed entry.
     for (uint32_t i = 0; i < archive.entries.count; ++i) {
-      Status().ShowStatus(archive.entries.At(i).name);
+      StatusReceiver().ShowStatus(archive.entries.At(i).name);
       if (archive.Extract(i, target.c_str()) == nullptr) failed = true;
     }
   } else {
@@ -210,30 +277,38 @@ int Extract(const std::vector<std::string>& args) {
 }
 
 int Pack(const std::vector<std::string>& args) {
-  const bool update = args.size() == 4 && args[3] == "--update";
-  if (args.size() != 3 && !update) return kTukUsage;
-  if (PathIsInside(args[2], args[0])) {
-    Error("the archive would lie inside the source directory: " + args[2]);
+  std::vector<std::string> words;
+  Compression compression;
+  if (!SplitOptions(args, words, compression)) return kTukUsage;
+  const bool update = words.size() == 4 && words[3] == "--update";
+  if (words.size() != 3 && !update) return kTukUsage;
+  if (PathIsInside(words[2], words[0])) {
+    Error("the archive would lie inside the source directory: " + words[2]);
     return kTukFailed;
   }
 
-  std::vector<char> sourceDir(args[0].begin(), args[0].end());
+  std::vector<char> sourceDir(words[0].begin(), words[0].end());
   sourceDir.resize(sourceDir.size() + 2, '\0');
-  std::vector<char> prefix(args[1].begin(), args[1].end());
+  std::vector<char> prefix(words[1].begin(), words[1].end());
   prefix.resize(prefix.size() + 2, '\0');
+  PackOptions options;
+  options.level = compression.level;
+  options.threads = compression.threads;
   PackOutcome outcome = PackOutcome::Failed;
   {
     ProgressScope progress;
-    packTukFiles(sourceDir.data(), prefix.data(), args[2].c_str(), update ? 1 : 0, 1,
-                 &outcome);
+    packTukFiles(sourceDir.data(), prefix.data(), words[2].c_str(), update ? 1 : 0, 1,
+                 &outcome, &options);
   }
-  if (outcome == PackOutcome::Failed) Error("packing failed: " + args[2]);
-  if (outcome == PackOutcome::Incomplete) Error("some files were left out of " + args[2]);
+  if (outcome == PackOutcome::Failed) Error("packing failed: " + words[2]);
+  if (outcome == PackOutcome::Incomplete) Error("some files were left out of " + words[2]);
   return outcome == PackOutcome::Complete ? kTukDone : kTukFailed;
 }
 
-int Replace(const std::vector<std::string>& args) {
-  if (args.size() != 3) return kTukUsage;
+int Replace(const std::vector<std::string>& options) {
+  std::vector<std::string> args;
+  Compression compression;
+  if (!SplitOptions(options, args, compression) || args.size() != 3) return kTukUsage;
   const std::string& name = args[1];
   if (name.size() > kMaxNameLength ||
       !IsSafeEntryName(name.c_str(), static_cast<uint32_t>(name.size()))) {
@@ -257,10 +332,27 @@ int Replace(const std::vector<std::string>& args) {
     Error("cannot read " + args[2]);
     return kTukFailed;
   }
+  archive.compressionLevel = compression.level;
+  archive.compressionThreads = compression.threads;
   const uint32_t index = FindEntryByName(archive.entries, name.c_str(),
                                          static_cast<uint32_t>(name.size()));
   if (archive.AddReplaceFile(index, static_cast<uint32_t>(size), name.c_str()) != 0) {
     Error("could not update " + args[0] + " (it is unchanged)");
+    return kTukFailed;
+  }
+  return kTukDone;
+}
+
+int Recompress(const std::vector<std::string>& options) {
+  std::vector<std::string> args;
+  Compression compression;
+  if (!SplitOptions(options, args, compression) || args.size() != 1) return kTukUsage;
+  TukFile archive;
+  if (!Load(archive, args[0])) return kTukFailed;
+  if (archive.indexDamaged) return kTukFailed;
+  ProgressScope progress;
+  if (!RecompressArchive(archive, compression.level, compression.threads)) {
+    Error("could not recompress " + args[0] + " (it is unchanged)");
     return kTukFailed;
   }
   return kTukDone;
@@ -287,8 +379,9 @@ const Command kCommands[] = {
     {"list", "tuk list ARCHIVE [--json]\n  Shows the mode, entry count and total size, then one row per entry:\n  index, size, stored size, offset and name.\n", List},
     {"verify", "tuk verify ARCHIVE\n  Checks the header, the index, that every payload lies inside the data\n  area without overlapping another, that every name is safe, and decodes\n  every compressed payload. Prints each problem; exits 0 only when sound.\n", Verify},
     {"extract", "tuk extract ARCHIVE [-C DIR] [NAME...]\n  Extracts every entry, or the named ones (names match regardless of the\n  case of A-Z), into DIR (default: the current directory).\n", Extract},
-    {"pack", "tuk pack SRC PREFIX ARCHIVE [--update]\n  Packs every file below SRC, naming each PREFIX/path. With --update,\n  entries of ARCHIVE that are not packed again are kept. Refuses an\n  ARCHIVE inside SRC.\n", Pack},
-    {"replace", "tuk replace ARCHIVE NAME FILE\n  Replaces the entry NAME with FILE's bytes, or adds it when there is none.\n", Replace},
+    {"pack", "tuk pack SRC PREFIX ARCHIVE [--update] [-0..-9 | --level N | --fast | --best] [-j N]\n  Packs every file below SRC, naming each PREFIX/path, compressed at level 5\n  unless told otherwise (-0 stores files as they are, -1 is fastest, -9\n  smallest) on N threads (default: every core). With --update, entries of\n  ARCHIVE that are not packed again are kept, and ARCHIVE keeps its mode.\n  Refuses an ARCHIVE inside SRC.\n", Pack},
+    {"replace", "tuk replace ARCHIVE NAME FILE [-0..-9 | --level N]\n  Replaces the entry NAME with FILE's bytes, or adds it when there is none;\n  in a compressed archive FILE is compressed at the level (default 5).\n", Replace},
+    {"recompress", "tuk recompress ARCHIVE [-0..-9 | --level N | --fast | --best] [-j N]\n  Rewrites ARCHIVE with every entry stored as it is (-0) or compressed at\n  the level (default 5); names, bytes and order stay. All or nothing.\n", Recompress},
     {"unpack-all", "tuk unpack-all PATTERN DIR\n  Extracts every archive matching PATTERN (such as 'packs/*.tuk') into DIR.\n", UnpackAll},
 };
 

@@ -5,8 +5,9 @@
 #include <cstdio>
 #include <string>
 
+#include "archive/format.h"
 #include "archive/messages.h"
-#include "archive/tuk_file.h"
+#include "tuk/archive_reader.h"
 
 namespace tuk {
 namespace {
@@ -26,21 +27,21 @@ std::string Format(const char* format, ...) {
 
 std::vector<std::string> VerifyArchive(const char* path) {
   std::vector<std::string> problems;
-  platform::File file;
-  if (!file.Open(path, platform::File::Mode::Read)) {
+  ArchiveReader reader;
+  const Status opened = reader.Open(path);
+  if (opened.code() == Errc::kNotFound) {
     problems.push_back("cannot open the archive");
     return problems;
   }
-  const int64_t length = file.Length();
-  uint8_t header[8];
-  if (length < kHeaderSize || file.Read(header, 8) != 8) {
-    problems.push_back(Format("the file is %lld bytes, shorter than a header",
-                              static_cast<long long>(length)));
+  const uint64_t length = reader.FileSize();
+  const Index& index = reader.index();
+  if (length < kHeaderSize) {
+    problems.push_back(Format("the file is %llu bytes, shorter than a header",
+                              static_cast<unsigned long long>(length)));
     return problems;
   }
-  file.Close();
-  const uint32_t indexOffset = ReadU32LE(header);
-  const uint32_t mode = ReadU32LE(header + 4);
+  const uint32_t indexOffset = index.indexOffset();
+  const uint32_t mode = index.mode();
   if (mode != kModeStored && mode != kModeSegmented) {
     problems.push_back(Format("unknown mode %u", mode));
   }
@@ -48,55 +49,57 @@ std::vector<std::string> VerifyArchive(const char* path) {
     problems.push_back(Format("the index offset %u lies outside the file", indexOffset));
     return problems;
   }
-
-  TukFile archive;
-  archive.LoadIndex(path);
-  if (archive.indexDamaged) {
+  if (!index.complete()) {
     problems.push_back("the index runs past the end of the file or holds an impossible record");
   } else {
-    uint64_t indexEnd = static_cast<uint64_t>(indexOffset) + 4 + kTrailerSize;
-    for (uint32_t i = 0; i < archive.entries.count; ++i) {
-      indexEnd += kIndexRecordFixedSize + archive.entries.At(i).nameLength;
+    uint64_t indexEnd = uint64_t{indexOffset} + 4 + kTrailerSize;
+    for (const Entry& entry : index.entries()) {
+      indexEnd += kIndexRecordFixedSize + entry.name.size();
     }
-    if (indexEnd != static_cast<uint64_t>(length)) {
-      problems.push_back(Format("the index and trailer end at %llu, the file at %lld",
+    if (indexEnd != length) {
+      problems.push_back(Format("the index and trailer end at %llu, the file at %llu",
                                 static_cast<unsigned long long>(indexEnd),
-                                static_cast<long long>(length)));
+                                static_cast<unsigned long long>(length)));
     }
   }
 
   struct Span {
     uint64_t begin, end;
-    uint32_t entry;
+    size_t entry;
   };
   std::vector<Span> spans;
-  for (uint32_t i = 0; i < archive.entries.count; ++i) {
-    const IndexEntry& entry = archive.entries.At(i);
-    const uint64_t end = static_cast<uint64_t>(entry.offset) + entry.storedSize;
-    if (!IsSafeEntryName(entry.name, entry.nameLength)) {
-      problems.push_back(Format("entry %u has an unsafe name: %s", i, entry.name));
+  std::vector<uint8_t> bytes;
+  for (size_t i = 0; i < index.size(); ++i) {
+    const Entry& entry = index[i];
+    const char* name = entry.name.c_str();
+    const uint64_t end = uint64_t{entry.offset} + entry.storedSize;
+    if (!IsSafeName(entry.name)) {
+      problems.push_back(Format("entry %zu has an unsafe name: %s", i, name));
+    }
+    if (entry.name.size() > kMaxNameLength) {
+      problems.push_back(Format("entry %zu has a name of %zu characters, more than %u", i,
+                                entry.name.size(), kMaxNameLength));
     }
     if (entry.offset < kHeaderSize || end > indexOffset) {
-      problems.push_back(Format("entry %u (%s): payload %u..%llu lies outside the data area",
-                                i, entry.name, entry.offset,
-                                static_cast<unsigned long long>(end)));
+      problems.push_back(Format("entry %zu (%s): payload %u..%llu lies outside the data area",
+                                i, name, entry.offset, static_cast<unsigned long long>(end)));
       continue;
     }
     if (entry.storedSize > 0) spans.push_back({entry.offset, end, i});
     if (mode == kModeStored && entry.storedSize != entry.size) {
-      problems.push_back(Format("entry %u (%s): stored size %u differs from size %u", i,
-                                entry.name, entry.storedSize, entry.size));
+      problems.push_back(Format("entry %zu (%s): stored size %u differs from size %u", i, name,
+                                entry.storedSize, entry.size));
     }
-    if (mode == kModeSegmented && archive.Extract(i, nullptr) == nullptr) {
-      problems.push_back(Format("entry %u (%s): payload does not decode to %u bytes", i,
-                                entry.name, entry.size));
+    if (mode == kModeSegmented && !reader.Read(i, bytes).ok()) {
+      problems.push_back(Format("entry %zu (%s): payload does not decode to %u bytes", i, name,
+                                entry.size));
     }
   }
   std::sort(spans.begin(), spans.end(),
             [](const Span& a, const Span& b) { return a.begin < b.begin; });
   for (size_t i = 1; i < spans.size(); ++i) {
     if (spans[i].begin < spans[i - 1].end) {
-      problems.push_back(Format("entries %u and %u overlap", spans[i - 1].entry,
+      problems.push_back(Format("entries %zu and %zu overlap", spans[i - 1].entry,
                                 spans[i].entry));
     }
   }

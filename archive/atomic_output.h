@@ -1,0 +1,35 @@
+// Writing a file that replaces another only once it is complete: the bytes
+// go to path + ".tmp", which is moved over path at Commit. Dropped without
+// a successful Commit, the output is removed and whatever lay at path is
+// as it was.
+#pragma once
+
+#include <string>
+
+namespace tuk {
+
+class AtomicOutput {
+ public:
+  enum class Road {
+    kAlwaysTemporary,  // a rewrite of the file at path
+    kTemporaryIfTaken, // a new file: written in place when path is free
+  };
+  AtomicOutput(std::string path, Road road);
+  ~AtomicOutput();
+  AtomicOutput(const AtomicOutput&) = delete;
+  AtomicOutput& operator=(const AtomicOutput&) = delete;
+
+  // The name to open and write.
+  const std::string& name() const { return name_; }
+  bool viaTemporary() const { return name_ != path_; }
+  // Puts the closed output at path; false (the output removed) when it
+  // cannot be moved there.
+  bool Commit();
+
+ private:
+  std::string path_;
+  std::string name_;
+  bool done_ = false;
+};
+
+}  // namespace tuk

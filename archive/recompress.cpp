@@ -1,0 +1,68 @@
+#include "archive/recompress.h"
+
+#include <new>
+#include <string>
+#include <vector>
+
+#include "archive/atomic_output.h"
+#include "archive/messages.h"
+#include "archive/status_sink.h"
+
+namespace tuk {
+namespace {
+
+// Writes every entry of from into to, compressing through pipeline when
+// there is one. False (reported) when an entry cannot be read or written.
+bool CopyEntries(TukFile& from, TukFile& to, CompressPipeline* pipeline) {
+  for (uint32_t i = 0; i < from.entries.count; ++i) {
+    const IndexEntry& entry = from.entries.At(i);
+    StatusReceiver().ShowStatus(entry.name);
+    const uint8_t* bytes = from.Extract(i, nullptr);
+    if (bytes == nullptr) {
+      SayError("ERROR! Could not read entry: %s\n", entry.name);
+      return false;
+    }
+    std::vector<uint8_t> copy(bytes, bytes + entry.size);
+    if (pipeline != nullptr) {
+      pipeline->Submit(entry.name, std::move(copy));
+      if (to.WriteCompressed(*pipeline, false) == AddStatus::Failed) return false;
+      continue;
+    }
+    EncodedPayload stored;
+    stored.name = entry.name;
+    stored.size = entry.size;
+    stored.pieces.push_back(std::move(copy));
+    if (to.AppendEncodedPayload(stored) != WriteStatus::Ok) return false;
+  }
+  return pipeline == nullptr || to.WriteCompressed(*pipeline, true) != AddStatus::Failed;
+}
+
+}  // namespace
+
+bool RecompressArchive(TukFile& archive, int level, unsigned threads) {
+  AtomicOutput target(archive.tuk_file_name, AtomicOutput::Road::kAlwaysTemporary);
+  bool written = false;
+  try {
+    std::unique_ptr<TukFile> writer(new TukFile());
+    writer->mode = level > 0 ? kModeSegmented : kModeStored;
+    writer->compressionLevel = level;
+    writer->compressionThreads = threads;
+    writer->prefix = "";
+    if (writer->tukFileStream.Open(target.name().c_str(), platform::File::Mode::Write) &&
+        writer->WriteHeader()) {
+      std::unique_ptr<CompressPipeline> pipeline;
+      if (level > 0) pipeline = std::make_unique<CompressPipeline>(level, threads);
+      written = CopyEntries(archive, *writer, pipeline.get()) &&
+                writer->FinishArchive() == WriteStatus::Ok;
+    }
+    if (!written) writer->tukFileStream.Abandon();
+  } catch (const std::bad_alloc&) {
+    written = false;
+  }
+  archive.tukFileStream.Abandon();
+  if (written && target.Commit()) return true;
+  SayError("ERROR! Could not write .tuk file: %s\n", archive.tuk_file_name);
+  return false;
+}
+
+}  // namespace tuk

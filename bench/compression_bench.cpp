@@ -1,0 +1,196 @@
+// tuk_compress_bench [--passes N] [--only NAME,...] DIR...
+//
+// Compresses every regular file under the given trees with each codec and
+// prints one TSV line per codec: name, input bytes, output bytes, ratio
+// (output / input), compression MB/s and, for our own payloads, decode
+// MB/s. Speeds are the best of N timed passes (default 3) over all files,
+// on one thread. Our codecs are tuk levels 1 to 9 through EncodePayload;
+// with liblzo2, lzo1x_1 and lzo1x_999 run on every 32768-byte segment on
+// its own, their sizes counted with the same segment table ours carry.
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "codec/decoder.h"
+#include "codec/encoder.h"
+#include "codec/segment_format.h"
+
+#ifdef TUK_BENCH_WITH_LZO2
+#include <lzo/lzo1x.h>
+#endif
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+std::vector<Bytes> ReadTrees(const std::vector<std::string>& roots) {
+  namespace fs = std::filesystem;
+  std::vector<std::string> paths;
+  for (const std::string& root : roots) {
+    std::error_code error;
+    for (fs::recursive_directory_iterator it(root, error), end; !error && it != end;
+         it.increment(error)) {
+      if (it->symlink_status().type() == fs::file_type::regular) {
+        paths.push_back(it->path().string());
+      }
+    }
+  }
+  std::sort(paths.begin(), paths.end());
+  std::vector<Bytes> files;
+  for (const std::string& path : paths) {
+    std::ifstream in(path, std::ios::binary);
+    if (in) files.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  return files;
+}
+
+// Runs pass() `passes` times; the shortest time in seconds.
+double BestOf(int passes, const std::function<void()>& pass) {
+  double best = 1e30;
+  for (int i = 0; i < passes; ++i) {
+    const auto start = Clock::now();
+    pass();
+    best = std::min(best, std::chrono::duration<double>(Clock::now() - start).count());
+  }
+  return best;
+}
+
+struct Row {
+  std::string name;
+  uint64_t input = 0;
+  uint64_t output = 0;
+  double compressSeconds = 0;
+  double decodeSeconds = 0;  // 0: not measured
+};
+
+void Print(const Row& row) {
+  const double mb = static_cast<double>(row.input) / 1e6;
+  std::printf("%s\t%llu\t%llu\t%.4f\t%.1f\t", row.name.c_str(),
+              static_cast<unsigned long long>(row.input),
+              static_cast<unsigned long long>(row.output),
+              static_cast<double>(row.output) / static_cast<double>(row.input),
+              mb / row.compressSeconds);
+  if (row.decodeSeconds > 0) {
+    std::printf("%.1f\n", mb / row.decodeSeconds);
+  } else {
+    std::printf("-\n");
+  }
+  std::fflush(stdout);
+}
+
+Row Ours(int level, const std::vector<Bytes>& files, int passes) {
+  Row row;
+  row.name = "tuk-" + std::to_string(level);
+  std::vector<Bytes> payloads(files.size());
+  row.compressSeconds = BestOf(passes, [&] {
+    for (size_t i = 0; i < files.size(); ++i) {
+      payloads[i] = tuk::EncodePayload(files[i].data(), files[i].size(), level);
+    }
+  });
+  size_t largest = 0;
+  for (size_t i = 0; i < files.size(); ++i) {
+    row.input += files[i].size();
+    row.output += payloads[i].size();
+    largest = std::max(largest, files[i].size());
+  }
+  std::unique_ptr<uint8_t[]> output(new uint8_t[largest + 64]);
+  bool intact = true;
+  row.decodeSeconds = BestOf(passes, [&] {
+    for (const Bytes& payload : payloads) {
+      const tuk::DecodeOutcome outcome =
+          tuk::DecodePayload(payload.data(), static_cast<uint32_t>(payload.size()),
+                             output.get(), static_cast<uint32_t>(largest + 64));
+      intact = intact && outcome.error == tuk::DecodeError::None;
+    }
+  });
+  for (size_t i = 0; i < files.size() && intact; ++i) {
+    tuk::DecodePayload(payloads[i].data(), static_cast<uint32_t>(payloads[i].size()),
+                       output.get(), static_cast<uint32_t>(largest + 64));
+    intact = files[i].empty() || std::memcmp(output.get(), files[i].data(), files[i].size()) == 0;
+  }
+  if (!intact) std::fprintf(stderr, "%s: a payload does not decode to its file\n", row.name.c_str());
+  return row;
+}
+
+#ifdef TUK_BENCH_WITH_LZO2
+Row Lzo(const char* name, bool best, const std::vector<Bytes>& files, int passes) {
+  Row row;
+  row.name = name;
+  std::vector<uint8_t> work(best ? LZO1X_999_MEM_COMPRESS : LZO1X_1_MEM_COMPRESS);
+  Bytes out(tuk::kSegmentSize + tuk::kSegmentSize / 16 + 64 + 3);
+  uint64_t total = 0;
+  row.compressSeconds = BestOf(passes, [&] {
+    total = 0;
+    for (const Bytes& file : files) {
+      const size_t count = file.empty() ? 1 : (file.size() - 1) / tuk::kSegmentSize + 1;
+      total += 4 + count * tuk::kSegmentInfoSize;
+      for (size_t from = 0; from < file.size(); from += tuk::kSegmentSize) {
+        const size_t length = std::min<size_t>(tuk::kSegmentSize, file.size() - from);
+        lzo_uint written = 0;
+        if (best) {
+          lzo1x_999_compress(file.data() + from, length, out.data(), &written, work.data());
+        } else {
+          lzo1x_1_compress(file.data() + from, length, out.data(), &written, work.data());
+        }
+        total += written;
+      }
+      if (file.empty()) total += 4;
+    }
+  });
+  for (const Bytes& file : files) row.input += file.size();
+  row.output = total;
+  return row;
+}
+#endif
+
+bool Wanted(const std::string& only, const std::string& name) {
+  if (only.empty()) return true;
+  return ("," + only + ",").find("," + name + ",") != std::string::npos;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int passes = 3;
+  std::string only;
+  std::vector<std::string> roots;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--passes" && i + 1 < argc) {
+      passes = std::max(1, std::atoi(argv[++i]));
+    } else if (arg == "--only" && i + 1 < argc) {
+      only = argv[++i];
+    } else {
+      roots.push_back(arg);
+    }
+  }
+  if (roots.empty()) {
+    std::fprintf(stderr, "usage: tuk_compress_bench [--passes N] [--only NAME,...] DIR...\n");
+    return 2;
+  }
+  const std::vector<Bytes> files = ReadTrees(roots);
+  if (files.empty()) {
+    std::fprintf(stderr, "no regular files under the given directories\n");
+    return 1;
+  }
+  std::printf("codec\tinput_bytes\toutput_bytes\tratio\tcompress_MBps\tdecode_MBps\n");
+#ifdef TUK_BENCH_WITH_LZO2
+  if (lzo_init() != LZO_E_OK) return 1;
+  if (Wanted(only, "lzo1x_1")) Print(Lzo("lzo1x_1", false, files, passes));
+  if (Wanted(only, "lzo1x_999")) Print(Lzo("lzo1x_999", true, files, passes));
+#endif
+  for (int level = tuk::kFastestLevel; level <= tuk::kSmallestLevel; ++level) {
+    if (Wanted(only, "tuk-" + std::to_string(level))) Print(Ours(level, files, passes));
+  }
+  return 0;
+}

@@ -1,0 +1,138 @@
+#include "codec/fast_parser.h"
+
+#include <algorithm>
+
+#include "codec/match_length.h"
+#include "codec/stream_writer.h"
+
+namespace tuk {
+namespace {
+
+constexpr size_t kMinMatch = 4;
+constexpr int kMaxHashBits = 14;
+
+inline uint32_t Hash4(uint32_t sequence, int bits) {
+  return (sequence * 2654435761u) >> (32 - bits);
+}
+
+// The table: kWays positions per hash, newest first.
+template <int kWays>
+class Table {
+ public:
+  Table(uint16_t* slots, int bits) : slots_(slots), bits_(bits) {}
+
+  uint16_t* Bucket(uint32_t sequence) const {
+    return slots_ + static_cast<size_t>(Hash4(sequence, bits_)) * kWays;
+  }
+
+  void Enter(uint16_t* bucket, size_t position) const {
+    if (kWays == 2) bucket[1] = bucket[0];
+    bucket[0] = static_cast<uint16_t>(position);
+  }
+
+ private:
+  uint16_t* const slots_;
+  const int bits_;
+};
+
+// The longest match at ip among the bucket's positions (length 0: none);
+// then enters ip.
+template <int kWays>
+inline size_t Probe(const Table<kWays>& table, const uint8_t* base, size_t ip, size_t end,
+                    size_t& candidateOut) {
+  const uint32_t sequence = Read32(base + ip);
+  uint16_t* const bucket = table.Bucket(sequence);
+  size_t best = 0;
+  for (int way = 0; way < kWays; ++way) {
+    const size_t candidate = bucket[way];
+    // One unsigned test: 1..kMaxDistance back (0 wraps to a huge value).
+    if (ip - candidate - 1 >= kMaxDistance || Read32(base + candidate) != sequence) continue;
+    const size_t length =
+        kMinMatch + CommonLength(base + ip + kMinMatch, base + candidate + kMinMatch, base + end);
+    if (length > best) {
+      best = length;
+      candidateOut = candidate;
+    }
+  }
+  table.Enter(bucket, ip);
+  return best;
+}
+
+template <int kWays, bool kLookAhead>
+size_t Parse(uint16_t* slots, const SegmentWindow& window, const FastParams& params,
+             uint8_t* out, uint8_t* limit) {
+  const uint8_t* const base = window.base;
+  const size_t end = window.end;
+  // A short segment gets a smaller table: clearing it costs less. It is
+  // cleared for every segment, so no earlier segment shows through.
+  int bits = 10;
+  while (bits < kMaxHashBits && (size_t{1} << bits) < end) ++bits;
+  std::fill_n(slots, (size_t{1} << bits) * kWays, uint16_t{0});
+  const Table<kWays> table(slots, bits);
+  StreamWriter writer(out, limit, base + end);
+
+  size_t anchor = window.start;
+  if (end - window.start >= kMinMatch) {
+    const size_t last = end - kMinMatch;  // the last position a match may start at
+    for (size_t p = 0; p < window.start; p += params.primeStep) {
+      table.Enter(table.Bucket(Read32(base + p)), p);
+    }
+
+    size_t ip = window.start;
+    const int skipShift = params.skipShift;
+    const size_t firstProbe = size_t{1} << skipShift;
+    size_t probes = firstProbe;
+    while (ip <= last) {
+      size_t candidate = 0;
+      size_t length = Probe(table, base, ip, end, candidate);
+      if (length == 0) {
+        ip += probes++ >> skipShift;
+        continue;
+      }
+      if (kLookAhead && ip + 1 <= last) {
+        size_t laterCandidate = 0;
+        const size_t later = Probe(table, base, ip + 1, end, laterCandidate);
+        if (later > length + 1) {
+          ++ip;
+          length = later;
+          candidate = laterCandidate;
+        }
+      }
+      while (ip > anchor && candidate > 0 && base[ip - 1] == base[candidate - 1]) {
+        --ip;
+        --candidate;
+        ++length;
+      }
+      if (!writer.Sequence(base + anchor, ip - anchor, length,
+                           static_cast<uint32_t>(ip - candidate))) {
+        return 0;
+      }
+      ip += length;
+      anchor = ip;
+      probes = firstProbe;
+      // The positions just behind the match often start the next one.
+      if (ip <= last) {
+        table.Enter(table.Bucket(Read32(base + ip - 2)), ip - 2);
+        if (kWays == 2) table.Enter(table.Bucket(Read32(base + ip - 1)), ip - 1);
+      }
+    }
+  }
+  if (!writer.Finish(base + anchor, end - anchor)) return 0;
+  return writer.Length();
+}
+
+}  // namespace
+
+FastParser::FastParser() : table_(new uint16_t[size_t{2} << kMaxHashBits]) {}
+
+size_t FastParser::Encode(const SegmentWindow& window, const FastParams& params, uint8_t* out,
+                          uint8_t* limit) {
+  if (params.ways == 1) {
+    return params.lookAhead ? Parse<1, true>(table_.get(), window, params, out, limit)
+                            : Parse<1, false>(table_.get(), window, params, out, limit);
+  }
+  return params.lookAhead ? Parse<2, true>(table_.get(), window, params, out, limit)
+                          : Parse<2, false>(table_.get(), window, params, out, limit);
+}
+
+}  // namespace tuk

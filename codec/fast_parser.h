@@ -1,0 +1,36 @@
+// Levels 1 to 5: a greedy parse over a small hash table of four-byte
+// sequences, in the spirit of LZO1X-1 and LZ4. Level 1 keeps one position
+// per hash, takes the first match it sees and skips ahead faster the longer
+// it finds none, so incompressible data costs little; the next levels keep
+// two positions per hash, enter more of the window and look one byte
+// further before taking a match.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "codec/segment_window.h"
+
+namespace tuk {
+
+struct FastParams {
+  size_t primeStep;    // every how many window positions are entered first
+  int skipShift;       // 2^skipShift misses make the step one byte longer
+  int ways;            // positions kept per hash: 1 or 2
+  bool lookAhead;      // try the next position before taking a match
+};
+
+class FastParser {
+ public:
+  FastParser();  // room for 2 << 14 positions
+
+  // Writes the stream at out; 0 when it would reach limit.
+  size_t Encode(const SegmentWindow& window, const FastParams& params, uint8_t* out,
+                uint8_t* limit);
+
+ private:
+  std::unique_ptr<uint16_t[]> table_;  // positions last seen per hash, newest first
+};
+
+}  // namespace tuk

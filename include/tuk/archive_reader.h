@@ -1,0 +1,46 @@
+// Reading an archive: its index, and any entry's bytes. One reader may be
+// used by any number of threads at once: every read is positional and uses
+// only the caller's buffers.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tuk/index.h"
+#include "tuk/status.h"
+
+namespace tuk {
+
+class ArchiveReader {
+ public:
+  ArchiveReader();
+  ~ArchiveReader();
+  ArchiveReader(ArchiveReader&&) noexcept;
+  ArchiveReader& operator=(ArchiveReader&&) noexcept;
+
+  // Opens the archive and reads its index. kDamaged when the file is not a
+  // whole archive; the entries before a damaged place are still readable.
+  Status Open(const std::string& path);
+  const Index& index() const;
+  // The archive file's length when it was opened.
+  uint64_t FileSize() const;
+
+  // Reads entry i's bytes, decoded, into bytes (replacing what it held).
+  Status Read(size_t i, std::vector<uint8_t>& bytes) const;
+  // The same, handing the bytes to sink piece by piece in order; a sink
+  // that returns a failure stops the read with it.
+  using Sink = std::function<Status(const uint8_t* data, size_t length)>;
+  Status Read(size_t i, const Sink& sink) const;
+  // Entry i's payload as it is stored.
+  Status ReadPayload(size_t i, std::vector<uint8_t>& payload) const;
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace tuk

@@ -1,0 +1,62 @@
+// An archive's index: its mode and its entries in index order. Immutable
+// once read; copies are cheap to share between threads.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tuk {
+
+// Payload modes.
+enum class Mode : uint32_t {
+  kStored = 0,      // the files' bytes as they are
+  kSegmented = 1,   // segments of up to 32768 bytes in the LZO1X stream format
+};
+
+struct Entry {
+  std::string name;  // '/' between components, as stored
+  uint32_t storedSize = 0;
+  uint32_t size = 0;
+  uint32_t offset = 0;
+  uint8_t reserved[12] = {};
+};
+
+class Index {
+ public:
+  Index() = default;
+  Index(uint32_t mode, uint32_t indexOffset, std::vector<Entry> entries, bool complete)
+      : mode_(mode), indexOffset_(indexOffset), entries_(std::move(entries)),
+        complete_(complete) {}
+
+  // The header's mode field, which may hold a value no payload form has.
+  uint32_t mode() const { return mode_; }
+  uint32_t indexOffset() const { return indexOffset_; }
+  const std::vector<Entry>& entries() const { return entries_; }
+  size_t size() const { return entries_.size(); }
+  const Entry& operator[](size_t i) const { return entries_[i]; }
+  // False when the index was damaged: the entries before the damage are
+  // all there is.
+  bool complete() const { return complete_; }
+
+  uint64_t TotalSize() const;
+  uint64_t TotalStoredSize() const;
+  // The first entry whose name equals name, A-Z and a-z alike.
+  std::optional<size_t> Find(std::string_view name) const;
+
+ private:
+  uint32_t mode_ = 0;
+  uint32_t indexOffset_ = 0;
+  std::vector<Entry> entries_;
+  bool complete_ = true;
+};
+
+// Whether name stays inside the directory it is extracted into: not
+// absolute ('/' or '\' first, or a drive letter and ':'), no ".."
+// component ('/' and '\' both separate), and no NUL.
+bool IsSafeName(std::string_view name);
+
+}  // namespace tuk

@@ -1,0 +1,134 @@
+// The payload encoder at every level: each payload decodes back to its
+// input, compressible inputs shrink, and a segment's bytes do not depend on
+// what the encoding context did before.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "codec/decoder.h"
+#include "codec/encoder.h"
+
+namespace tuk {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes Random(size_t size, uint32_t seed) {
+  std::mt19937 random(seed);
+  Bytes bytes(size);
+  for (uint8_t& b : bytes) b = static_cast<uint8_t>(random());
+  return bytes;
+}
+
+// Random bytes, except that [at, at + length) repeats the bytes `distance`
+// earlier, so the only match there is at exactly that distance.
+Bytes RandomWithCopy(size_t size, size_t distance, size_t at, size_t length) {
+  Bytes bytes = Random(size, static_cast<uint32_t>(distance));
+  for (size_t i = at; i < at + length; ++i) bytes[i] = bytes[i - distance];
+  return bytes;
+}
+
+// Runs of random lengths (1 to 300) of random bytes.
+Bytes Runs(size_t size) {
+  std::mt19937 random(7);
+  Bytes bytes;
+  while (bytes.size() < size) {
+    bytes.insert(bytes.end(), 1 + random() % 300, static_cast<uint8_t>(random()));
+  }
+  bytes.resize(size);
+  return bytes;
+}
+
+// Words from a small vocabulary: many short matches and short literal runs.
+Bytes Text(size_t size) {
+  static const char* const kWords[] = {"the ", "archive ", "segment ", "of ", "a ",
+                                       "match\n", "literal ", "stream, ", "byte ", "tuk "};
+  std::mt19937 random(11);
+  std::string text;
+  while (text.size() < size) {
+    text += kWords[random() % 10];
+    if (random() % 7 == 0) text += std::to_string(random() % 1000);
+  }
+  return Bytes(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(size));
+}
+
+struct Input {
+  const char* name;
+  Bytes bytes;
+  bool compressible;
+};
+
+std::vector<Input> Inputs() {
+  Bytes literalsThenRepeat = Random(3000, 5);
+  const Bytes again = literalsThenRepeat;
+  literalsThenRepeat.insert(literalsThenRepeat.end(), again.begin(), again.end());
+  Bytes repeatedBlock;
+  const Bytes block = Random(5000, 3);
+  for (int i = 0; i < 20; ++i) repeatedBlock.insert(repeatedBlock.end(), block.begin(), block.end());
+  return {
+      {"empty", {}, false},
+      {"one_byte", {42}, false},
+      {"zeros_across_segments", Bytes(100000, 0), true},
+      {"runs", Runs(90000), true},
+      {"long_literal_run_then_repeat", literalsThenRepeat, true},
+      {"long_matches", repeatedBlock, true},
+      {"incompressible", Random(70000, 1), false},
+      {"distance_32767_across_boundary", RandomWithCopy(40000, 32767, 32767, 1000), true},
+      {"distance_16384", RandomWithCopy(20000, 16384, 16384, 600), true},
+      {"distance_16385", RandomWithCopy(20000, 16385, 16385, 600), true},
+      {"text_32768", Text(32768), true},
+      {"text_32769", Text(32769), true},
+      {"text_several_segments", Text(150000), true},
+  };
+}
+
+TEST(Codec, EveryLevelRoundTripsAndShrinksWhatRepeats) {
+  for (const Input& input : Inputs()) {
+    const size_t size = input.bytes.size();
+    for (int level = kFastestLevel; level <= kSmallestLevel; ++level) {
+      SCOPED_TRACE(std::string(input.name) + " at level " + std::to_string(level));
+      const Bytes payload = EncodePayload(input.bytes.data(), size, level);
+      // Exactly one spare byte: the decoder must not need more.
+      Bytes output(size + 1, 0xA5);
+      const DecodeOutcome outcome =
+          DecodePayload(payload.data(), static_cast<uint32_t>(payload.size()), output.data(),
+                        static_cast<uint32_t>(output.size()));
+      ASSERT_EQ(outcome.error, DecodeError::None);
+      ASSERT_EQ(outcome.length, size);
+      output.resize(size);
+      ASSERT_TRUE(output == input.bytes);
+      if (input.compressible) {
+        EXPECT_LT(payload.size(), size);
+      }
+      // The archive reader refuses more than 256 output bytes per payload byte.
+      EXPECT_LE(size, 256 * payload.size());
+    }
+  }
+}
+
+TEST(Codec, SegmentBytesDoNotDependOnTheContextsPast) {
+  const Bytes file = Text(4 * 32768);
+  const Bytes other = Random(3 * 32768, 9);
+  for (int level = kFastestLevel; level <= kSmallestLevel; ++level) {
+    SCOPED_TRACE("level " + std::to_string(level));
+    Bytes fresh(SegmentStreamBound(32768)), used(fresh.size());
+    SegmentEncoder freshEncoder(level);
+    const size_t freshLength = freshEncoder.EncodeSegment(file.data(), 2 * 32768, 32768, fresh.data());
+    SegmentEncoder usedEncoder(level);
+    for (size_t start : {size_t{0}, size_t{32768}, size_t{65536}}) {
+      usedEncoder.EncodeSegment(other.data(), start, 32768, used.data());
+    }
+    usedEncoder.EncodeSegment(file.data(), 3 * 32768, 32768, used.data());
+    const size_t usedLength = usedEncoder.EncodeSegment(file.data(), 2 * 32768, 32768, used.data());
+    ASSERT_EQ(freshLength, usedLength);
+    fresh.resize(freshLength);
+    used.resize(usedLength);
+    EXPECT_TRUE(fresh == used);
+  }
+}
+
+}  // namespace
+}  // namespace tuk
