@@ -50,6 +50,9 @@ struct ArchiveWriter::State {
   Status Drain(bool all) {
     while (pipeline && (all ? !pipeline->Empty() : pipeline->Full())) {
       EncodedPayload payload = pipeline->TakeOldest();
+      if (!payload.complete) {
+        return Fail(Status(Errc::kNoMemory, "no memory to compress " + payload.name));
+      }
       Entry entry;
       entry.name = std::move(payload.name);
       entry.size = payload.size;
@@ -140,7 +143,11 @@ Status ArchiveWriter::AddFile(const std::string& name, const std::string& path) 
   if (input.Read(bytes.data(), bytes.size()) != bytes.size()) {
     return Status(Errc::kIo, "cannot read " + path);
   }
-  return state_->AddOwned(name, std::move(bytes));
+  try {
+    return state_->AddOwned(name, std::move(bytes));
+  } catch (const std::bad_alloc&) {
+    return Status(Errc::kNoMemory, "no memory for " + path);
+  }
 }
 
 Status ArchiveWriter::AddEntryOf(const ArchiveReader& reader, size_t i) {

@@ -1,6 +1,7 @@
 #include "archive/compress_pipeline.h"
 
 #include <algorithm>
+#include <new>
 
 #include "codec/segment_format.h"
 
@@ -30,6 +31,7 @@ struct CompressPipeline::File {
   std::vector<std::vector<uint8_t>> runs;          // each run's streams
   std::vector<std::vector<uint32_t>> runLengths;   // each stream's length
   size_t pending = 0;                              // runs not yet done
+  bool failed = false;                             // a run ran out of memory
 };
 
 CompressPipeline::CompressPipeline(int level, unsigned threads)
@@ -51,7 +53,21 @@ CompressPipeline::~CompressPipeline() {
 }
 
 void CompressPipeline::RunJob(File& file, size_t run, unsigned worker) {
-  SegmentEncoder& encoder = *encoders_[worker];
+  bool failed = false;
+  try {
+    EncodeRun(file, run, *encoders_[worker]);
+  } catch (const std::bad_alloc&) {
+    failed = true;
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    file.failed = file.failed || failed;
+    --file.pending;
+  }
+  finished_.notify_all();
+}
+
+void CompressPipeline::EncodeRun(File& file, size_t run, SegmentEncoder& encoder) {
   const size_t begin = run * kRunBytes;
   const size_t end = std::min(file.bytes.size(), begin + kRunBytes);
   std::vector<uint8_t>& out = file.runs[run];
@@ -67,11 +83,6 @@ void CompressPipeline::RunJob(File& file, size_t run, unsigned worker) {
   }
   out.resize(used);
   out.shrink_to_fit();
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    --file.pending;
-  }
-  finished_.notify_all();
 }
 
 void CompressPipeline::Submit(std::string name, std::vector<uint8_t> bytes) {
@@ -111,6 +122,8 @@ EncodedPayload CompressPipeline::TakeOldest() {
   EncodedPayload payload;
   payload.name = std::move(file->name);
   payload.size = static_cast<uint32_t>(file->bytes.size());
+  payload.complete = !file->failed;
+  if (!payload.complete) return payload;
   if (file->bytes.empty()) {
     payload.pieces.push_back(EncodePayload(nullptr, 0, level_));
     return payload;

@@ -23,6 +23,7 @@ struct EncodedPayload {
   std::string name;
   uint32_t size = 0;  // the file's bytes
   std::vector<std::vector<uint8_t>> pieces;
+  bool complete = true;  // false when memory ran out while compressing
   uint64_t StoredSize() const;
 };
 
@@ -36,6 +37,7 @@ class CompressPipeline {
   CompressPipeline& operator=(const CompressPipeline&) = delete;
 
   // Starts compressing one file's bytes (at most 4 GiB less one byte).
+  // Throws std::bad_alloc when the file cannot be queued.
   void Submit(std::string name, std::vector<uint8_t> bytes);
   // True when the oldest file must be taken back before another is
   // submitted: this keeps a few files per thread in memory, never a tree.
@@ -47,6 +49,7 @@ class CompressPipeline {
  private:
   struct File;
   void RunJob(File& file, size_t run, unsigned worker);
+  void EncodeRun(File& file, size_t run, SegmentEncoder& encoder);
 
   const int level_;
   std::vector<std::unique_ptr<SegmentEncoder>> encoders_;  // one per worker

@@ -91,14 +91,21 @@ AddStatus TukFile::AddFileCompressed(const char* path, CompressPipeline& pipelin
     return AddStatus::Skipped;
   }
   input.Close();
-  pipeline.Submit(path, std::move(bytes));
+  try {
+    pipeline.Submit(path, std::move(bytes));
+  } catch (const std::bad_alloc&) {
+    SayError("ERROR! Not enough memory for: %s\n", path);
+    ++skippedInputs;
+    return AddStatus::Skipped;
+  }
   return WriteCompressed(pipeline, false);
 }
 
 AddStatus TukFile::WriteCompressed(CompressPipeline& pipeline, bool all) {
   while (all ? !pipeline.Empty() : pipeline.Full()) {
     const EncodedPayload payload = pipeline.TakeOldest();
-    const WriteStatus stored = AppendEncodedPayload(payload);
+    const WriteStatus stored =
+        payload.complete ? AppendEncodedPayload(payload) : WriteStatus::NoMemory;
     if (stored == WriteStatus::NameTooLong) {
       SayError("ERROR! Name too long: %s\n", payload.name.c_str());
       ++skippedInputs;

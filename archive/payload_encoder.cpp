@@ -1,6 +1,7 @@
 // Storing one file's bytes as a payload: as they are (mode 0), or as
 // segments of one literal run each in the LZO1X stream format (mode 1).
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "archive/tuk_file.h"
@@ -83,9 +84,14 @@ WriteStatus TukFile::AppendEncodedPayload(const EncodedPayload& payload) {
 
 WriteStatus TukFile::StoreFilePayload(uint32_t size, const char* name) {
   if (mode == kModeSegmented && compressionLevel > 0) {
-    CompressPipeline pipeline(compressionLevel, compressionThreads);
-    pipeline.Submit(name, std::vector<uint8_t>(rawBuffer.get(), rawBuffer.get() + size));
-    return AppendEncodedPayload(pipeline.TakeOldest());
+    try {
+      CompressPipeline pipeline(compressionLevel, compressionThreads);
+      pipeline.Submit(name, std::vector<uint8_t>(rawBuffer.get(), rawBuffer.get() + size));
+      const EncodedPayload payload = pipeline.TakeOldest();
+      return payload.complete ? AppendEncodedPayload(payload) : WriteStatus::NoMemory;
+    } catch (const std::bad_alloc&) {
+      return WriteStatus::NoMemory;
+    }
   }
   IndexEntry entry;
   const WriteStatus started = StartEntry(entry, name);

@@ -1,7 +1,8 @@
 #!/bin/sh
 # The Windows leg of CI: cross-builds the Windows programs, runs the
 # end-to-end tests against them under Wine, and checks that the Linux and
-# the Windows TukPack make the same archive of the sample tree.
+# the Windows TukPack make the same archive of the sample tree (and tuk
+# the same compressed one).
 #
 #   tools/ci_windows.sh
 #
@@ -105,6 +106,16 @@ if cmp "$work/linux.tuk" "$work/windows.tuk"; then
   echo "archives identical: $(wc -c <"$work/linux.tuk") bytes"
 else
   echo "the Linux and the Windows TukPack made different archives" >&2
+  failed=1
+fi
+# The compressed archives of tuk, whatever the thread count, too.
+(cd "$work" && "$native/tuk/tuk" pack "$tree" sample linux9.tuk -9 -j 1) || failed=1
+(cd "$work" && "$wine" "$mingw/tuk/tuk.exe" pack "$windows_tree" sample windows9.tuk -9 -j 4) ||
+  failed=1
+if cmp "$work/linux9.tuk" "$work/windows9.tuk"; then
+  echo "compressed archives identical: $(wc -c <"$work/linux9.tuk") bytes"
+else
+  echo "the Linux and the Windows tuk made different compressed archives" >&2
   failed=1
 fi
 # And the Windows tukUnpack gives the files back (directories without
