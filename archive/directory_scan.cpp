@@ -37,7 +37,13 @@ bool GatherFile(const std::string& prefix, const platform::DirEntry& item) {
 void GatherFiles(const std::string& prefix,
                  const std::vector<platform::DirEntry>& listing) {
   for (const platform::DirEntry& item : listing) {
-    if (!item.isDirectory) GatherFile(prefix, item);
+    if (item.isSpecial) {
+      // Nothing to read (and a pipe could block the run): left out, and said.
+      SayError("ERROR! inputFile: %s\n", (prefix + item.name).c_str());
+      ++currentArchive->skippedInputs;
+    } else if (!item.isDirectory) {
+      GatherFile(prefix, item);
+    }
   }
 }
 

@@ -81,7 +81,7 @@ int unpackTukFiles(char* tukPattern, TukFile* archive,
     std::vector<platform::DirEntry> found;
     platform::ListDirectory(tukPattern, found);
     for (const platform::DirEntry& item : found) {
-      if (item.isDirectory) continue;
+      if (item.isDirectory || item.isSpecial) continue;
       if (insertionPoint + item.name.size() >= kPathBufferSize) {
         TraceError("ERROR! Path too long: %s%s\n", tmpPath, item.name.c_str());
         result = 2;

@@ -119,6 +119,9 @@ uint64_t SystemTimeMs();
 struct DirEntry {
   std::string name;
   bool isDirectory = false;
+  // Neither a file with bytes to read nor a directory: a link whose target
+  // is missing, a pipe, a socket or a device.
+  bool isSpecial = false;
   uint64_t size = 0;
 };
 
@@ -128,7 +131,8 @@ struct DirEntry {
 // the pattern matches them. The result is sorted by name, comparing bytes
 // after folding a-z to A-Z, so a tree lists in the same order everywhere.
 // A link to a directory is not listed, so a walk can never loop; a link to
-// a file is listed as that file. False when the directory cannot be read.
+// a file is listed as that file; anything else is listed as special. False
+// when the directory cannot be read.
 bool ListDirectory(const char* pattern, std::vector<DirEntry>& entries);
 
 // The order ListDirectory sorts by.

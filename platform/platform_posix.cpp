@@ -141,22 +141,17 @@ bool ListDirectory(const char* pattern, std::vector<DirEntry>& entries) {
       // Regular files need their size; links are judged by what they lead
       // to, and an unknown type by what the name itself is first.
       struct stat st;
-      if (fstatat(dirFd, item->d_name, &st,
-                  type == DT_LNK ? 0 : AT_SYMLINK_NOFOLLOW) != 0) {
-        continue;
-      }
-      bool link = type == DT_LNK;
-      if (S_ISLNK(st.st_mode)) {
-        link = true;
-        if (fstatat(dirFd, item->d_name, &st, 0) != 0) continue;
-      }
-      if (S_ISDIR(st.st_mode)) {
+      if (fstatat(dirFd, item->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+      const bool link = S_ISLNK(st.st_mode);
+      if (link && fstatat(dirFd, item->d_name, &st, 0) != 0) {
+        entry.isSpecial = true;  // its target is missing
+      } else if (S_ISDIR(st.st_mode)) {
         if (link) continue;  // never walk through a link into a directory
         entry.isDirectory = true;
       } else if (S_ISREG(st.st_mode)) {
         entry.size = static_cast<uint64_t>(st.st_size);
       } else {
-        continue;  // devices, pipes and sockets hold no file bytes to pack
+        entry.isSpecial = true;  // a pipe, socket or device: no bytes to pack
       }
     }
     entries.push_back(std::move(entry));

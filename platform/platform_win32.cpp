@@ -240,8 +240,11 @@ bool ListDirectory(const char* pattern, std::vector<DirEntry>& entries) {
     if ((found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
       // A junction or a link to a directory could lead back up the tree.
       if (entry.isDirectory) continue;
-      if (!ResolveLinkedFile(directory + entry.name, entry)) continue;
-      if (entry.isDirectory) continue;
+      if (!ResolveLinkedFile(directory + entry.name, entry)) {
+        entry.isSpecial = true;  // its target is missing
+      } else if (entry.isDirectory) {
+        continue;
+      }
     } else if (!entry.isDirectory) {
       entry.size = (static_cast<uint64_t>(found.nFileSizeHigh) << 32) |
                    found.nFileSizeLow;

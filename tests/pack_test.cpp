@@ -2,6 +2,7 @@
 // library and through both programs.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -433,6 +434,28 @@ TEST(Pack, SkippedInputsAreReportedAndNothingIsLeftWhenAllAreSkipped) {
   EXPECT_EQ(run.outcome, PackOutcome::Failed);
   EXPECT_EQ(test::ReadFile(dir / "kept.tuk"), test::BytesOf("not touched"));
   EXPECT_FALSE(test::FileExists(dir / "kept.tuk.tmp"));
+}
+
+// A link to nothing and a pipe hold no bytes to pack: each is named and
+// counted as left out, and the pipe is never opened (which would block).
+TEST(Pack, LinksToNothingAndPipesAreReportedNotDropped) {
+  test::ScratchDir dir;
+  test::WriteFile(dir / "src/real.txt", "r");
+  fs::create_symlink(dir / "src/gone", dir / "src/dangling");
+  ASSERT_EQ(mkfifo((dir / "src/pipe").c_str(), 0600), 0);
+  for (bool typesHidden : {false, true}) {
+    faults::HideEntryTypes(typesHidden);
+    const PackRun run = Pack(dir / "src", "p", dir / "a.tuk");
+    faults::Reset();
+    EXPECT_EQ(run.outcome, PackOutcome::Incomplete);
+    for (const char* name : {"dangling", "pipe"}) {
+      EXPECT_NE(run.text.find("ERROR! inputFile: " + dir.path() + "/src/" + name + "\n"),
+                std::string::npos)
+          << run.text;
+    }
+    EXPECT_EQ(NamesOf(IndexOf(test::ReadFile(dir / "a.tuk"))),
+              (std::vector<std::string>{"p/real.txt"}));
+  }
 }
 
 // A gathered file that is gone by the time it is read is left out and
