@@ -22,8 +22,9 @@ class AtomicOutput {
   // The name to open and write.
   const std::string& name() const { return name_; }
   bool viaTemporary() const { return name_ != path_; }
-  // Puts the closed output at path; false (the output removed) when it
-  // cannot be moved there.
+  // Makes the closed output durable and puts it at path. False when it
+  // cannot: before the move, the output is removed and path is as it was;
+  // after it (the directory could not be synced), the new file stays.
   bool Commit();
 
  private:

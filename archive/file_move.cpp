@@ -50,6 +50,8 @@ int kelMoveFile(const char* existingFileName, const char* newFileName) {
   }
   buffer.reset();
   if (!destination.Close() && tmpRetValue == 0) tmpRetValue = 5;
+  // The copy must be on the disk before it takes the destination's name.
+  if (tmpRetValue == 0 && !platform::SyncToDisk(partial.c_str())) tmpRetValue = 5;
   source.Close();
   if (tmpRetValue == 0 &&
       !platform::MoveFileReplace(partial.c_str(), newFileName)) {

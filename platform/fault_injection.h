@@ -14,6 +14,7 @@ enum class Op {
   Rename,     // MoveFileReplace
   CreateDir,  // CreateDir
   OpenWrite,  // File::Open in Mode::Write
+  Sync,       // SyncToDisk
   kCount,
 };
 

@@ -180,6 +180,13 @@ void File::Abandon() {
   position_ = -1;
 }
 
+std::string ParentDirectory(const std::string& path) {
+  const size_t separator = path.find_last_of("/\\");
+  if (separator == std::string::npos) return ".";
+  if (separator == 0) return path.substr(0, 1);
+  return path.substr(0, separator);
+}
+
 bool NameLess(const std::string& a, const std::string& b) {
   const size_t n = a.size() < b.size() ? a.size() : b.size();
   for (size_t i = 0; i < n; ++i) {

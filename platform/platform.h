@@ -107,6 +107,12 @@ bool IsDirectory(const char* path);
 bool RemoveFile(const char* path);
 // Renames, replacing an existing destination. Fails across volumes.
 bool MoveFileReplace(const char* from, const char* to);
+// Makes a closed file's bytes, or a directory's entries (a rename into
+// it), durable: on the disk before this returns. False when the system
+// could not say so.
+bool SyncToDisk(const char* path);
+// The directory a path lies in: "." for a bare name.
+std::string ParentDirectory(const std::string& path);
 // Bytes the calling user may still write on the volume holding path.
 bool FreeSpaceBytes(const char* path, uint64_t& bytes);
 // Whether a stream is an interactive terminal.

@@ -55,6 +55,14 @@ bool MoveFileReplace(const char* from, const char* to) {
   return rename(NativePath(from).c_str(), NativePath(to).c_str()) == 0;
 }
 
+bool SyncToDisk(const char* path) {
+  if (faults::ShouldFail(faults::Op::Sync)) return false;
+  const int fd = open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool synced = fsync(fd) == 0;
+  return close(fd) == 0 && synced;
+}
+
 bool FreeSpaceBytes(const char* path, uint64_t& bytes) {
   struct statvfs vfs;
   if (statvfs(NativePath(path).c_str(), &vfs) != 0) return false;

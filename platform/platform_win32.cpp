@@ -109,8 +109,20 @@ bool MoveFileReplace(const char* from, const char* to) {
   if (faults::ShouldFail(faults::Op::Rename)) return false;
   // Without MOVEFILE_COPY_ALLOWED a move to another volume fails, as
   // rename() does, instead of turning into a copy that is not atomic.
+  // Write-through: the move is on the disk when the call returns.
   return MoveFileExA(NativePath(from).c_str(), NativePath(to).c_str(),
-                     MOVEFILE_REPLACE_EXISTING) != 0;
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool SyncToDisk(const char* path) {
+  if (faults::ShouldFail(faults::Op::Sync)) return false;
+  if (IsDirectory(path)) return true;  // renames into it are written through
+  const HANDLE file = CreateFileA(NativePath(path).c_str(), GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  const bool flushed = FlushFileBuffers(file) != 0;
+  return CloseHandle(file) != 0 && flushed;
 }
 
 bool FreeSpaceBytes(const char* path, uint64_t& bytes) {

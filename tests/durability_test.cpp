@@ -1,0 +1,74 @@
+// Every road that puts an archive at its path syncs the new bytes before
+// the rename: when the sync fails, the rename never happens, and what lay
+// at the path stays as it was.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+
+#include "archive/recompress.h"
+#include "archive/tuk_file.h"
+#include "platform/fault_injection.h"
+#include "tests/test_support.h"
+#include "tuk/archive_writer.h"
+
+namespace tuk {
+namespace {
+
+namespace faults = platform::faults;
+using test::Bytes;
+
+TEST(Durability, AFailedSyncStopsEveryRoadBeforeTheRename) {
+  test::ScratchDir dir;
+  test::WriteFile(dir / "src/a.txt", "alpha");
+  const std::string path = dir / "a.tuk";
+  ASSERT_EQ(test::PackTree(dir / "src", "p", path).outcome, PackOutcome::Complete);
+  const Bytes before = test::ReadFile(path);
+
+  struct Road {
+    const char* name;
+    std::function<bool()> run;
+  };
+  const std::vector<Road> roads = {
+      {"update", [&] { return test::PackTree(dir / "src", "p", path, 1).outcome ==
+                              PackOutcome::Complete; }},
+      {"new archive over it", [&] { return test::PackTree(dir / "src", "q", path).outcome ==
+                                           PackOutcome::Complete; }},
+      {"replace", [&] {
+         TukFile archive;
+         archive.LoadIndex(path.c_str());
+         std::memcpy(archive.rawBuffer.get(), "beta", 4);
+         return archive.AddReplaceFile(0, 4) == 0;
+       }},
+      {"recompress", [&] {
+         TukFile archive;
+         archive.LoadIndex(path.c_str());
+         return RecompressArchive(archive, 5, 1);
+       }},
+      {"writer", [&] {
+         ArchiveWriter writer;
+         return writer.Create(path, {1, 1}).ok() && writer.Finish().ok();
+       }},
+  };
+  for (const Road& road : roads) {
+    faults::Reset();
+    faults::FailAt(faults::Op::Sync, 1);
+    EXPECT_FALSE(road.run()) << road.name;
+    faults::Reset();
+    EXPECT_EQ(test::ReadFile(path), before) << road.name;
+    EXPECT_FALSE(test::FileExists(path + ".tmp")) << road.name;
+  }
+
+  // A new archive written in place is synced as well, and removed when
+  // that fails; when it succeeds, the file and then its directory are.
+  const std::string fresh = dir / "fresh.tuk";
+  faults::FailAt(faults::Op::Sync, 1);
+  EXPECT_EQ(test::PackTree(dir / "src", "p", fresh).outcome, PackOutcome::Failed);
+  faults::Reset();
+  EXPECT_FALSE(test::FileExists(fresh));
+  EXPECT_EQ(test::PackTree(dir / "src", "p", fresh).outcome, PackOutcome::Complete);
+  EXPECT_EQ(faults::Count(faults::Op::Sync), 2u);
+}
+
+}  // namespace
+}  // namespace tuk
