@@ -7,12 +7,14 @@
 #include "archive/compress_pipeline.h"
 #include "archive/format.h"
 #include "archive/index_format.h"
+#include "archive/writer_lock.h"
 #include "platform/platform.h"
 
 namespace tuk {
 
 struct ArchiveWriter::State {
   WriterOptions options;
+  std::unique_ptr<WriterLock> lock;  // held from Create until Finish
   std::unique_ptr<AtomicOutput> target;
   platform::File out;
   uint64_t position = 0;
@@ -99,6 +101,7 @@ Status ArchiveWriter::Create(const std::string& path, const WriterOptions& optio
   }
   state_ = std::make_unique<State>();
   state_->options = options;
+  state_->lock = std::make_unique<WriterLock>(path);
   state_->target =
       std::make_unique<AtomicOutput>(path, AtomicOutput::Road::kTemporaryIfTaken);
   const std::vector<uint8_t> header = PlaceholderHeader();
@@ -198,6 +201,7 @@ Status ArchiveWriter::Finish() {
   s.out.Abandon();
   s.pipeline.reset();
   s.target.reset();  // removes the output unless it was committed
+  s.lock.reset();
   return done;
 }
 

@@ -63,4 +63,13 @@ void TraceError(const char* format, ...) {
   va_end(args);
 }
 
+void Notice(const char* format, ...) {
+  if (selected == MessageSet::Silent) return;
+  va_list args;
+  va_start(args, format);
+  std::vfprintf(stderr, format, args);
+  va_end(args);
+  std::fflush(stderr);
+}
+
 }  // namespace tuk

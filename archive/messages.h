@@ -40,5 +40,9 @@ void Say(const char* format, ...) TUK_PRINTF_FORMAT(1, 2);
 void Trace(const char* format, ...) TUK_PRINTF_FORMAT(1, 2);
 void SayError(const char* format, ...) TUK_PRINTF_FORMAT(1, 2);
 void TraceError(const char* format, ...) TUK_PRINTF_FORMAT(1, 2);
+// A note about the run itself (that it waits for another program), on
+// standard error in every set but Silent, so standard output keeps exactly
+// the program's own lines.
+void Notice(const char* format, ...) TUK_PRINTF_FORMAT(1, 2);
 
 }  // namespace tuk

@@ -15,6 +15,7 @@
 #include "archive/messages.h"
 #include "archive/status_sink.h"
 #include "archive/tuk_file.h"
+#include "archive/writer_lock.h"
 
 namespace tuk {
 
@@ -314,6 +315,8 @@ uint32_t packTukFiles(char* sourceDir, char* PackDirName,
     return 1;
   }
 
+  // From before the old archive is read until the new one is in place.
+  const WriterLock lock(archivePath);
   platform::File existing;
   if (update == 1 && !existing.Open(archivePath, platform::File::Mode::Read)) {
     update = 0;

@@ -97,6 +97,26 @@ class RandomAccessFile {
   uint64_t length_ = 0;
 };
 
+// A lock that one process at a time may hold, named by a file. Whoever
+// holds it removes the file on release; the system drops the lock of a
+// process that dies, so a file a killed process left never blocks anyone.
+class ExclusiveLock {
+ public:
+  ExclusiveLock() = default;
+  ~ExclusiveLock() { Release(); }
+  ExclusiveLock(const ExclusiveLock&) = delete;
+  ExclusiveLock& operator=(const ExclusiveLock&) = delete;
+
+  // Blocks until the lock is held; onWait runs once if another holds it
+  // first. False when the lock file cannot be made.
+  bool Acquire(const std::string& path, void (*onWait)(const char* path));
+  void Release();
+
+ private:
+  std::string path_;
+  intptr_t handle_ = -1;  // a descriptor, or a Windows HANDLE
+};
+
 // ---- Directories and files by name ---------------------------------------
 
 bool GetCurrentDir(std::string& path);

@@ -2,6 +2,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -108,6 +109,46 @@ size_t RandomAccessFile::ReadAt(uint64_t offset, void* buffer, size_t length) co
     done += static_cast<size_t>(got);
   }
   return done;
+}
+
+// flock() locks belong to the open file, so a holder that dies frees
+// them. The name may be unlinked between one process opening the file and
+// locking it, so the lock only counts once it is on the file the name still
+// names.
+bool ExclusiveLock::Acquire(const std::string& path, void (*onWait)(const char*)) {
+  Release();
+  const std::string native = NativePath(path.c_str());
+  bool told = false;
+  for (;;) {
+    const int fd = open(native.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      if (!told && onWait != nullptr) onWait(path.c_str());
+      told = true;
+      while (flock(fd, LOCK_EX) != 0) {
+        if (errno != EINTR) {
+          close(fd);
+          return false;
+        }
+      }
+    }
+    struct stat held;
+    struct stat named;
+    if (fstat(fd, &held) == 0 && stat(native.c_str(), &named) == 0 &&
+        held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
+      handle_ = fd;
+      path_ = native;
+      return true;
+    }
+    close(fd);  // released and removed meanwhile: take the new one
+  }
+}
+
+void ExclusiveLock::Release() {
+  if (handle_ < 0) return;
+  unlink(path_.c_str());
+  close(static_cast<int>(handle_));
+  handle_ = -1;
 }
 
 namespace {

@@ -69,6 +69,39 @@ size_t RandomAccessFile::ReadAt(uint64_t offset, void* buffer, size_t length) co
   return done;
 }
 
+// Opened without sharing, the file is the lock; FILE_FLAG_DELETE_ON_CLOSE
+// removes it when the handle closes, also when its process dies.
+bool ExclusiveLock::Acquire(const std::string& path, void (*onWait)(const char*)) {
+  Release();
+  const std::string native = NativePath(path.c_str());
+  bool told = false;
+  int denials = 0;
+  for (;;) {
+    const HANDLE file =
+        CreateFileA(native.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+      handle_ = reinterpret_cast<intptr_t>(file);
+      path_ = native;
+      return true;
+    }
+    // A file being deleted answers "access denied" for a moment; one that
+    // keeps answering so is a real refusal.
+    const DWORD error = GetLastError();
+    if (error == ERROR_ACCESS_DENIED && ++denials > 500) return false;
+    if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) return false;
+    if (!told && onWait != nullptr) onWait(path.c_str());
+    told = true;
+    Sleep(20);
+  }
+}
+
+void ExclusiveLock::Release() {
+  if (handle_ == -1) return;
+  CloseHandle(reinterpret_cast<HANDLE>(handle_));
+  handle_ = -1;
+}
+
 bool GetCurrentDir(std::string& path) {
   // The first call tells the length with its terminating zero; the
   // directory may change in between, hence the loop.

@@ -14,6 +14,7 @@
 #include "archive/status_sink.h"
 #include "archive/thread_pool.h"
 #include "archive/tuk_file.h"
+#include "archive/writer_lock.h"
 #include "codec/encoder.h"
 #include "platform/platform.h"
 #include "tuk/archive_reader.h"
@@ -315,6 +316,8 @@ int Replace(const std::vector<std::string>& options) {
     Error("not a usable entry name: " + name);
     return kTukFailed;
   }
+  // The index is read under the lock, so no other writer's entries are lost.
+  const WriterLock lock(args[0]);
   TukFile archive;
   if (!Load(archive, args[0])) return kTukFailed;
   if (archive.indexDamaged) return kTukFailed;
@@ -347,6 +350,7 @@ int Recompress(const std::vector<std::string>& options) {
   std::vector<std::string> args;
   Compression compression;
   if (!SplitOptions(options, args, compression) || args.size() != 1) return kTukUsage;
+  const WriterLock lock(args[0]);
   TukFile archive;
   if (!Load(archive, args[0])) return kTukFailed;
   if (archive.indexDamaged) return kTukFailed;
