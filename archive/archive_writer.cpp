@@ -102,8 +102,7 @@ Status ArchiveWriter::Create(const std::string& path, const WriterOptions& optio
   state_ = std::make_unique<State>();
   state_->options = options;
   state_->lock = std::make_unique<WriterLock>(path);
-  state_->target =
-      std::make_unique<AtomicOutput>(path, AtomicOutput::Road::kTemporaryIfTaken);
+  state_->target = std::make_unique<AtomicOutput>(path);
   const std::vector<uint8_t> header = PlaceholderHeader();
   if (!state_->out.Open(state_->target->name().c_str(), platform::File::Mode::Write) ||
       !state_->out.Write(header.data(), header.size())) {

@@ -1,7 +1,8 @@
 // Writing a file that replaces another only once it is complete: the bytes
 // go to path + ".tmp", which is moved over path at Commit. Dropped without
 // a successful Commit, the output is removed and whatever lay at path is
-// as it was.
+// as it was; a program killed at any moment leaves path as it was too, and
+// the next writer truncates the temporary file it left.
 #pragma once
 
 #include <string>
@@ -10,18 +11,13 @@ namespace tuk {
 
 class AtomicOutput {
  public:
-  enum class Road {
-    kAlwaysTemporary,  // a rewrite of the file at path
-    kTemporaryIfTaken, // a new file: written in place when path is free
-  };
-  AtomicOutput(std::string path, Road road);
+  explicit AtomicOutput(std::string path);
   ~AtomicOutput();
   AtomicOutput(const AtomicOutput&) = delete;
   AtomicOutput& operator=(const AtomicOutput&) = delete;
 
   // The name to open and write.
   const std::string& name() const { return name_; }
-  bool viaTemporary() const { return name_ != path_; }
   // Makes the closed output durable and puts it at path. False when it
   // cannot: before the move, the output is removed and path is as it was;
   // after it (the directory could not be synced), the new file stays.

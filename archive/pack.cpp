@@ -327,8 +327,7 @@ uint32_t packTukFiles(char* sourceDir, char* PackDirName,
   }
   // Whatever lies at the archive path stays untouched until the new archive
   // is complete.
-  AtomicOutput target(archivePath, update == 1 ? AtomicOutput::Road::kAlwaysTemporary
-                                               : AtomicOutput::Road::kTemporaryIfTaken);
+  AtomicOutput target(archivePath);
   platform::File output;
   if (!output.Open(target.name().c_str(), platform::File::Mode::Write)) {
     char text[kPathBufferSize + 64];

@@ -40,7 +40,7 @@ bool CopyEntries(TukFile& from, TukFile& to, CompressPipeline* pipeline) {
 }  // namespace
 
 bool RecompressArchive(TukFile& archive, int level, unsigned threads) {
-  AtomicOutput target(archive.tuk_file_name, AtomicOutput::Road::kAlwaysTemporary);
+  AtomicOutput target(archive.tuk_file_name);
   bool written = false;
   try {
     std::unique_ptr<TukFile> writer(new TukFile());

@@ -20,7 +20,7 @@ int32_t TukFile::AddReplaceFile(uint32_t index, uint32_t size,
   if (!packedBuffer && !GrowPackedBuffer(kInitialPackedCapacity)) return 1;
   currentSize = size;
 
-  AtomicOutput target(tuk_file_name, AtomicOutput::Road::kAlwaysTemporary);
+  AtomicOutput target(tuk_file_name);
   platform::File temp;
   if (!temp.Open(target.name().c_str(), platform::File::Mode::Write)) {
     StatusReceiver().ShowStatus("Error! Could not create Temp .tuk File!");

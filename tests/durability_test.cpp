@@ -59,7 +59,7 @@ TEST(Durability, AFailedSyncStopsEveryRoadBeforeTheRename) {
     EXPECT_FALSE(test::FileExists(path + ".tmp")) << road.name;
   }
 
-  // A new archive written in place is synced as well, and removed when
+  // A new archive where there was none is synced as well, and removed when
   // that fails; when it succeeds, the file and then its directory are.
   const std::string fresh = dir / "fresh.tuk";
   faults::FailAt(faults::Op::Sync, 1);

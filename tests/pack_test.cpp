@@ -209,33 +209,32 @@ TEST(Pack, ScanOrderFilesFirstThenSubdirectoriesSortedWithoutCase) {
   EXPECT_FALSE(test::FileExists(dir / "missing.tuk"));
 }
 
-TEST(Pack, NewArchivesUseATemporaryFileOnlyOverAnExistingOne) {
+// Every archive is written to <archive>.tmp and moved into place, so a run
+// killed at any moment never leaves a half-written file at the path.
+TEST(Pack, EveryArchiveIsMovedIntoPlaceWhole) {
   test::ScratchDir dir;
   test::WriteFile(dir / "src/a.txt", "abc");
   const std::string archive = dir / "a.tuk";
-
-  faults::Reset();
-  Pack(dir / "src", "m", archive);
-  EXPECT_EQ(faults::Count(faults::Op::Rename), 0u);  // written in place
-  EXPECT_EQ(faults::Count(faults::Op::OpenWrite), 1u);
-  const Bytes fresh = test::ReadFile(archive);
-
-  test::WriteFile(archive, "something else");
-  faults::Reset();
-  const PackRun over = Pack(dir / "src", "m", archive);
-  EXPECT_EQ(faults::Count(faults::Op::Rename), 1u);  // <archive>.tmp moved over
-  faults::Reset();
-  EXPECT_EQ(over.outcome, PackOutcome::Complete);
-  EXPECT_EQ(test::ReadFile(archive), fresh);
-  EXPECT_FALSE(test::FileExists(archive + ".tmp"));
-
-  // An update of a missing archive is a new archive, written directly.
-  faults::Reset();
-  const PackRun update = Pack(dir / "src", "m", dir / "new.tuk", 1);
-  EXPECT_EQ(faults::Count(faults::Op::Rename), 0u);
-  faults::Reset();
-  EXPECT_EQ(update.outcome, PackOutcome::Complete);
-  EXPECT_EQ(test::ReadFile(dir / "new.tuk"), fresh);
+  const struct {
+    const char* what;
+    const char* before;  // null: nothing at the path
+    int32_t update;
+  } cases[] = {{"new", nullptr, 0}, {"over a file", "something else", 0},
+               {"update of a missing archive", nullptr, 1}};
+  Bytes fresh;
+  for (const auto& c : cases) {
+    fs::remove(archive);
+    if (c.before != nullptr) test::WriteFile(archive, c.before);
+    test::WriteFile(archive + ".tmp", "left by a killed run");
+    faults::Reset();
+    const PackRun run = Pack(dir / "src", "m", archive, c.update);
+    EXPECT_EQ(faults::Count(faults::Op::Rename), 1u) << c.what;
+    faults::Reset();
+    EXPECT_EQ(run.outcome, PackOutcome::Complete) << c.what;
+    if (fresh.empty()) fresh = test::ReadFile(archive);
+    EXPECT_EQ(test::ReadFile(archive), fresh) << c.what;
+    EXPECT_FALSE(test::FileExists(archive + ".tmp")) << c.what;
+  }
 }
 
 TEST(Pack, UpdateReplacesByNameAndKeepsOldPayloads) {
