@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <new>
 
+#include "archive/checksum.h"
 #include "archive/format.h"
 #include "archive/index_format.h"
 #include "codec/decoder.h"
@@ -63,6 +64,18 @@ Status ArchiveReader::ReadPayload(size_t i, std::vector<uint8_t>& payload) const
 }
 
 Status ArchiveReader::Read(size_t i, std::vector<uint8_t>& bytes) const {
+  const Status read = ReadUnverified(i, bytes);
+  if (!read.ok()) return read;
+  const uint64_t expected = state_->index[i].checksum();
+  if (expected != 0 && ChecksumsAvailable() &&
+      EntryChecksum(bytes.data(), bytes.size()) != expected) {
+    bytes.clear();
+    return EntryFault(state_->index[i], "the bytes do not match the entry's checksum");
+  }
+  return Status();
+}
+
+Status ArchiveReader::ReadUnverified(size_t i, std::vector<uint8_t>& bytes) const {
   if (i >= state_->index.size()) return Status(Errc::kNotFound, "no entry " + std::to_string(i));
   const Entry& entry = state_->index[i];
   const uint32_t mode = state_->index.mode();

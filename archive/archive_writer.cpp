@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "archive/atomic_output.h"
+#include "archive/checksum.h"
 #include "archive/compress_pipeline.h"
 #include "archive/format.h"
 #include "archive/index_format.h"
@@ -59,6 +60,7 @@ struct ArchiveWriter::State {
       entry.name = std::move(payload.name);
       entry.size = payload.size;
       std::copy(kReservedBytes, kReservedBytes + 12, entry.reserved);
+      StoreChecksum(entry.reserved, payload.checksum);
       const Status appended = Append(std::move(entry), payload.pieces);
       if (!appended.ok()) return appended;
     }
@@ -84,6 +86,7 @@ struct ArchiveWriter::State {
     entry.name = name;
     entry.size = static_cast<uint32_t>(bytes.size());
     std::copy(kReservedBytes, kReservedBytes + 12, entry.reserved);
+    StoreChecksum(entry.reserved, EntryChecksum(bytes.data(), bytes.size()));
     std::vector<std::vector<uint8_t>> pieces;
     pieces.push_back(std::move(bytes));
     return Append(std::move(entry), pieces);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <new>
 
+#include "archive/checksum.h"
 #include "codec/segment_format.h"
 
 namespace tuk {
@@ -124,6 +125,7 @@ EncodedPayload CompressPipeline::TakeOldest() {
   payload.size = static_cast<uint32_t>(file->bytes.size());
   payload.complete = !file->failed;
   if (!payload.complete) return payload;
+  payload.checksum = EntryChecksum(file->bytes.data(), file->bytes.size());
   if (file->bytes.empty()) {
     payload.pieces.push_back(EncodePayload(nullptr, 0, level_));
     return payload;

@@ -24,6 +24,7 @@ struct EncodedPayload {
   uint32_t size = 0;  // the file's bytes
   std::vector<std::vector<uint8_t>> pieces;
   bool complete = true;  // false when memory ran out while compressing
+  uint64_t checksum = 0; // of the file's bytes, when checksums are built in
   uint64_t StoredSize() const;
 };
 

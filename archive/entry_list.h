@@ -14,6 +14,7 @@ struct IndexEntry {
   uint32_t storedSize = 0;
   uint32_t size = 0;
   uint32_t offset = 0;
+  uint64_t checksum = 0;  // of the original bytes; 0: none
 };
 
 // The array may hold more elements than count (LoadIndex leaves one default

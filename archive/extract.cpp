@@ -2,6 +2,7 @@
 // make its directories and write its file.
 #include <cstring>
 
+#include "archive/checksum.h"
 #include "archive/decompression.h"
 #include "archive/messages.h"
 #include "archive/tuk_file.h"
@@ -123,6 +124,11 @@ uint8_t* TukFile::Extract(uint32_t index, const char* strExtractPath) {
   if (countRead != entry.size) {
     TraceError("ERROR! Extract() fileSize: %u should be: %u\n", countRead,
           entry.size);
+    return nullptr;
+  }
+  if (checkChecksums && entry.checksum != 0 && ChecksumsAvailable() &&
+      EntryChecksum(rawBuffer.get(), entry.size) != entry.checksum) {
+    TraceError("ERROR! Checksum mismatch: %s\n", entry.name);
     return nullptr;
   }
   if (strExtractPath == nullptr) return rawBuffer.get();

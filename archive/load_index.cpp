@@ -2,6 +2,7 @@
 #include <cstring>
 #include <new>
 
+#include "archive/checksum.h"
 #include "archive/index_format.h"
 #include "archive/messages.h"
 #include "archive/tuk_file.h"
@@ -58,6 +59,7 @@ void TukFile::LoadIndex(const char* archivePath) {
       entry.storedSize = source.storedSize;
       entry.size = source.size;
       entry.offset = source.offset;
+      entry.checksum = source.checksum();
       entries.Append(entry);
       totalSize += entry.size;
       ++loaded;

@@ -2,6 +2,7 @@
 #include <cstring>
 #include <string>
 
+#include "archive/checksum.h"
 #include "archive/copy_bytes.h"
 #include "archive/index_format.h"
 #include "archive/messages.h"
@@ -33,6 +34,7 @@ WriteStatus TukFile::MergeOldEntries(platform::File& existing,
     candidate.storedSize = source.storedSize;
     candidate.size = source.size;
     candidate.offset = source.offset;
+    candidate.checksum = source.checksum();
     if (length < prefixLength ||
         !SetEntryName(candidate, name.c_str() + prefixLength,
                       length - prefixLength)) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "archive/atomic_output.h"
+#include "archive/checksum.h"
 #include "archive/extract_all.h"
 #include "archive/index_format.h"
 #include "archive/messages.h"
@@ -160,8 +161,11 @@ WriteStatus TukFile::WriteIndex() {
   const std::string_view prefixText(prefix != nullptr ? prefix : "", prefixLength);
   for (uint32_t i = 0; i < entries.count; ++i) {
     const IndexEntry& entry = entries.At(i);
+    uint8_t reserved[12];
+    std::memcpy(reserved, kReservedBytes, sizeof reserved);
+    StoreChecksum(reserved, entry.checksum);
     AppendIndexRecord(index, prefixText, std::string_view(entry.name, entry.nameLength),
-                      entry.storedSize, entry.size, entry.offset, kReservedBytes);
+                      entry.storedSize, entry.size, entry.offset, reserved);
     if (index.size() >= kPiece) {
       if (!tukFileStream.Write(index.data(), index.size())) return WriteStatus::WriteFailed;
       index.clear();
@@ -256,6 +260,7 @@ uint32_t packTukFiles(char* sourceDir, char* PackDirName,
   if (options != nullptr) {
     archive.compressionLevel = options->level;
     archive.compressionThreads = options->threads;
+    archive.writeChecksums = true;
   }
 
   for (const char* path : {static_cast<const char*>(sourceDir),

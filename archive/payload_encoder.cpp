@@ -4,6 +4,7 @@
 #include <new>
 #include <vector>
 
+#include "archive/checksum.h"
 #include "archive/tuk_file.h"
 
 namespace tuk {
@@ -78,6 +79,7 @@ WriteStatus TukFile::AppendEncodedPayload(const EncodedPayload& payload) {
   }
   entry.size = payload.size;
   entry.storedSize = static_cast<uint32_t>(storedSize);
+  if (writeChecksums) entry.checksum = payload.checksum;
   entries.Append(entry);
   return WriteStatus::Ok;
 }
@@ -97,6 +99,7 @@ WriteStatus TukFile::StoreFilePayload(uint32_t size, const char* name) {
   const WriteStatus started = StartEntry(entry, name);
   if (started != WriteStatus::Ok) return started;
   entry.size = currentSize;
+  if (writeChecksums) entry.checksum = EntryChecksum(rawBuffer.get(), size);
   const uint64_t position = entry.offset;
   // Offsets are 32-bit: a payload must end below 4 GiB.
   auto fits = [position](uint64_t storedSize) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "archive/atomic_output.h"
+#include "archive/checksum.h"
 #include "archive/messages.h"
 #include "archive/status_sink.h"
 
@@ -31,6 +32,7 @@ bool CopyEntries(TukFile& from, TukFile& to, CompressPipeline* pipeline) {
     EncodedPayload stored;
     stored.name = entry.name;
     stored.size = entry.size;
+    stored.checksum = EntryChecksum(copy.data(), copy.size());
     stored.pieces.push_back(std::move(copy));
     if (to.AppendEncodedPayload(stored) != WriteStatus::Ok) return false;
   }
@@ -47,6 +49,7 @@ bool RecompressArchive(TukFile& archive, int level, unsigned threads) {
     writer->mode = level > 0 ? kModeSegmented : kModeStored;
     writer->compressionLevel = level;
     writer->compressionThreads = threads;
+    writer->writeChecksums = true;
     writer->prefix = "";
     if (writer->tukFileStream.Open(target.name().c_str(), platform::File::Mode::Write) &&
         writer->WriteHeader()) {

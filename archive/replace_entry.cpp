@@ -103,6 +103,7 @@ int32_t TukFile::AddReplaceFile(uint32_t index, uint32_t size,
     replaced.offset = stored.offset;
     replaced.size = stored.size;
     replaced.storedSize = stored.storedSize;
+    replaced.checksum = stored.checksum;
   }
 
   if (FinishArchive() != WriteStatus::Ok) return fail();

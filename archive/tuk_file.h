@@ -120,6 +120,11 @@ class TukFile {
   // always have), 1 to 9 compress at that level on compressionThreads.
   int compressionLevel = 0;
   unsigned compressionThreads = 1;
+  // Whether new entries carry a checksum of their bytes (tuk's writers; the
+  // legacy programs write none), and whether Extract refuses an entry
+  // whose bytes do not match the checksum it carries.
+  bool writeChecksums = false;
+  bool checkChecksums = false;
 
   uint32_t mode = 0;
   char tuk_file_name[kPathBufferSize] = {};

@@ -67,7 +67,9 @@ std::vector<Input> Inputs() {
   literalsThenRepeat.insert(literalsThenRepeat.end(), again.begin(), again.end());
   Bytes repeatedBlock;
   const Bytes block = Random(5000, 3);
-  for (int i = 0; i < 20; ++i) repeatedBlock.insert(repeatedBlock.end(), block.begin(), block.end());
+  for (int i = 0; i < 20; ++i) {
+    repeatedBlock.insert(repeatedBlock.end(), block.begin(), block.end());
+  }
   return {
       {"empty", {}, false},
       {"one_byte", {42}, false},
@@ -91,6 +93,9 @@ TEST(Codec, EveryLevelRoundTripsAndShrinksWhatRepeats) {
     for (int level = kFastestLevel; level <= kSmallestLevel; ++level) {
       SCOPED_TRACE(std::string(input.name) + " at level " + std::to_string(level));
       const Bytes payload = EncodePayload(input.bytes.data(), size, level);
+      if (size == 0) {
+        EXPECT_EQ(payload, Bytes({1, 0, 0, 0, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 17, 17, 0, 0}));
+      }
       // Exactly one spare byte: the decoder must not need more.
       Bytes output(size + 1, 0xA5);
       const DecodeOutcome outcome =
@@ -116,7 +121,8 @@ TEST(Codec, SegmentBytesDoNotDependOnTheContextsPast) {
     SCOPED_TRACE("level " + std::to_string(level));
     Bytes fresh(SegmentStreamBound(32768)), used(fresh.size());
     SegmentEncoder freshEncoder(level);
-    const size_t freshLength = freshEncoder.EncodeSegment(file.data(), 2 * 32768, 32768, fresh.data());
+    const size_t freshLength =
+        freshEncoder.EncodeSegment(file.data(), 2 * 32768, 32768, fresh.data());
     SegmentEncoder usedEncoder(level);
     for (size_t start : {size_t{0}, size_t{32768}, size_t{65536}}) {
       usedEncoder.EncodeSegment(other.data(), start, 32768, used.data());

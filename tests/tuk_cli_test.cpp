@@ -5,6 +5,7 @@
 
 #include "archive/format.h"
 #include "tests/test_support.h"
+#include "tuk/archive_reader.h"
 
 namespace tuk {
 namespace {
@@ -127,7 +128,7 @@ TEST_F(TukCliTest, VerifyNamesEveryKindOfDamage) {
   test::WriteFile(dir / "sound.tuk", test::CraftArchive(0, sound));
   test::RunResult r = Tuk({"verify", "sound.tuk"});
   EXPECT_EQ(r.exitCode, 0);
-  EXPECT_EQ(r.output, "sound.tuk: OK\n");
+  EXPECT_EQ(r.output, "sound.tuk: OK (2 entries without a checksum)\n");
 
   struct Damage {
     const char* file;
@@ -173,6 +174,39 @@ TEST_F(TukCliTest, VerifyNamesEveryKindOfDamage) {
     EXPECT_NE(r.output.find(std::string(damage.expected) + "\n"), std::string::npos)
         << damage.file << ":\n" << r.output;
   }
+}
+
+// tuk keeps a checksum of every entry it writes; an update by TukPack
+// keeps them on the entries it carries over and adds none of its own.
+TEST_F(TukCliTest, ChecksumsCatchBytesThatChanged) {
+  ASSERT_EQ(Tuk({"pack", "src", "menu", "m.tuk", "-0"}).exitCode, 0);
+  test::WriteFile(dir / "more/new.txt", "new");
+  ASSERT_EQ(test::Run(test::PackExe(), {"more", "menu", "m.tuk", "-u"}, dir.path()).exitCode, 0);
+  ArchiveReader reader;
+  ASSERT_TRUE(reader.Open(dir / "m.tuk").ok());
+  const Index& index = reader.index();
+  ASSERT_EQ(index.size(), 4u);
+  EXPECT_EQ(index[0].name, "menu/new.txt");
+  EXPECT_EQ(index[0].checksum(), 0u);
+  for (size_t i = 1; i < index.size(); ++i) EXPECT_NE(index[i].checksum(), 0u) << i;
+  EXPECT_EQ(Tuk({"verify", "m.tuk"}).output, "m.tuk: OK (1 entry without a checksum)\n");
+
+  const size_t a = *index.Find("menu/a.txt");
+  Bytes bytes = test::ReadFile(dir / "m.tuk");
+  bytes[index[a].offset] ^= 1;
+  test::WriteFile(dir / "m.tuk", bytes);
+  const test::RunResult verify = Tuk({"verify", "m.tuk"});
+  EXPECT_EQ(verify.exitCode, 2);
+  EXPECT_NE(verify.output.find("entry " + std::to_string(a) +
+                               " (menu/a.txt): the bytes do not match its checksum\n"),
+            std::string::npos)
+      << verify.output;
+  EXPECT_EQ(Tuk({"extract", "m.tuk", "-C", "out"}).exitCode, 2);
+  EXPECT_FALSE(test::FileExists(dir / "out/menu/a.txt"));
+  EXPECT_TRUE(test::FileExists(dir / "out/menu/sub/b.bin"));
+  // The unpack program knows nothing of checksums, as before.
+  test::MakeDirs(dir / "out2");
+  EXPECT_EQ(test::Run(test::UnpackExe(), {"m.tuk", "out2"}, dir.path()).exitCode, 0);
 }
 
 TEST_F(TukCliTest, UnpackAllHelpVersionAndUsage) {

@@ -223,10 +223,16 @@ int List(const std::vector<std::string>& args) {
 
 int Verify(const std::vector<std::string>& args) {
   if (args.size() != 1) return kTukUsage;
-  const std::vector<std::string> problems = VerifyArchive(args[0].c_str());
+  size_t withoutChecksum = 0;
+  const std::vector<std::string> problems = VerifyArchive(args[0].c_str(), &withoutChecksum);
   for (const std::string& problem : problems) std::printf("%s\n", problem.c_str());
   if (problems.empty()) {
-    std::printf("%s: OK\n", args[0].c_str());
+    if (withoutChecksum == 0) {
+      std::printf("%s: OK\n", args[0].c_str());
+    } else {
+      std::printf("%s: OK (%zu entr%s without a checksum)\n", args[0].c_str(), withoutChecksum,
+                  withoutChecksum == 1 ? "y" : "ies");
+    }
     return kTukDone;
   }
   std::printf("%s: %zu problem%s\n", args[0].c_str(), problems.size(),
@@ -256,6 +262,7 @@ int Extract(const std::vector<std::string>& args) {
   if (!Load(archive, archivePath)) return kTukFailed;
 
   ProgressScope progress;
+  archive.checkChecksums = true;
   bool failed = archive.indexDamaged;
   if (names.empty()) {
     const uint32_t needed = (archive.totalSize >> 20) + 16;
@@ -337,6 +344,7 @@ int Replace(const std::vector<std::string>& options) {
   }
   archive.compressionLevel = compression.level;
   archive.compressionThreads = compression.threads;
+  archive.writeChecksums = true;
   const uint32_t index = FindEntryByName(archive.entries, name.c_str(),
                                          static_cast<uint32_t>(name.size()));
   if (archive.AddReplaceFile(index, static_cast<uint32_t>(size), name.c_str()) != 0) {

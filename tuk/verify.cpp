@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "archive/checksum.h"
 #include "archive/format.h"
 #include "archive/messages.h"
 #include "tuk/archive_reader.h"
@@ -25,7 +26,9 @@ std::string Format(const char* format, ...) {
 
 }  // namespace
 
-std::vector<std::string> VerifyArchive(const char* path) {
+std::vector<std::string> VerifyArchive(const char* path, size_t* withoutChecksum) {
+  size_t unchecked = 0;
+  if (withoutChecksum != nullptr) *withoutChecksum = 0;
   std::vector<std::string> problems;
   ArchiveReader reader;
   const Status opened = reader.Open(path);
@@ -90,11 +93,21 @@ std::vector<std::string> VerifyArchive(const char* path) {
       problems.push_back(Format("entry %zu (%s): stored size %u differs from size %u", i, name,
                                 entry.storedSize, entry.size));
     }
-    if (mode == kModeSegmented && !reader.Read(i, bytes).ok()) {
-      problems.push_back(Format("entry %zu (%s): payload does not decode to %u bytes", i, name,
-                                entry.size));
+    const uint64_t checksum = entry.checksum();
+    if (checksum == 0) ++unchecked;
+    const bool readable = mode == kModeSegmented || entry.storedSize == entry.size;
+    if (mode == kModeSegmented || (checksum != 0 && readable)) {
+      if (!reader.ReadUnverified(i, bytes).ok()) {
+        problems.push_back(Format("entry %zu (%s): payload does not decode to %u bytes", i,
+                                  name, entry.size));
+      } else if (checksum != 0 && ChecksumsAvailable() &&
+                 EntryChecksum(bytes.data(), bytes.size()) != checksum) {
+        problems.push_back(Format("entry %zu (%s): the bytes do not match its checksum", i,
+                                  name));
+      }
     }
   }
+  if (withoutChecksum != nullptr) *withoutChecksum = unchecked;
   std::sort(spans.begin(), spans.end(),
             [](const Span& a, const Span& b) { return a.begin < b.begin; });
   for (size_t i = 1; i < spans.size(); ++i) {

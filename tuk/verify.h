@@ -7,7 +7,8 @@
 namespace tuk {
 
 // Every problem found in the archive at path, one sentence each; empty for
-// a sound archive.
-std::vector<std::string> VerifyArchive(const char* path);
+// a sound archive. Entries with a checksum have their bytes compared with
+// it; withoutChecksum, when given, receives how many carry none.
+std::vector<std::string> VerifyArchive(const char* path, size_t* withoutChecksum = nullptr);
 
 }  // namespace tuk

@@ -23,6 +23,14 @@ struct Entry {
   uint32_t size = 0;
   uint32_t offset = 0;
   uint8_t reserved[12] = {};
+
+  // The XXH3-64 of the entry's bytes that tuk's writers keep in the last
+  // eight reserved bytes; 0 when the entry carries none.
+  uint64_t checksum() const {
+    uint64_t value = 0;
+    for (int i = 11; i >= 4; --i) value = value << 8 | reserved[i];
+    return value;
+  }
 };
 
 class Index {

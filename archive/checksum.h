@@ -1,0 +1,19 @@
+// The checksum tuk's writers keep in the last eight reserved bytes of an
+// index record: XXH3-64 of the entry's original bytes. Zero means none.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace tuk {
+
+// False when the build has no xxHash: checksums are then neither written
+// nor checked.
+bool ChecksumsAvailable();
+// XXH3-64 of the bytes; 0 when checksums are not available.
+uint64_t EntryChecksum(const uint8_t* data, size_t size);
+
+// Puts a checksum in a record's reserved bytes, as Entry::checksum reads it.
+void StoreChecksum(uint8_t (&reserved)[12], uint64_t checksum);
+
+}  // namespace tuk
