@@ -49,7 +49,9 @@ std::vector<Bytes> ReadTrees(const std::vector<std::string>& roots) {
   std::vector<Bytes> files;
   for (const std::string& path : paths) {
     std::ifstream in(path, std::ios::binary);
-    if (in) files.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (in) {
+      files.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
   }
   return files;
 }
@@ -118,7 +120,9 @@ Row Ours(int level, const std::vector<Bytes>& files, int passes) {
                        output.get(), static_cast<uint32_t>(largest + 64));
     intact = files[i].empty() || std::memcmp(output.get(), files[i].data(), files[i].size()) == 0;
   }
-  if (!intact) std::fprintf(stderr, "%s: a payload does not decode to its file\n", row.name.c_str());
+  if (!intact) {
+    std::fprintf(stderr, "%s: a payload does not decode to its file\n", row.name.c_str());
+  }
   return row;
 }
 

@@ -10,6 +10,8 @@ set grid
 set xlabel "compression MB/s (one thread, log scale)"
 set ylabel "output / input (smaller is better)"
 set key top left
+# Room on the right for the labels of the fastest points.
+set offsets graph 0, graph 0.25, graph 0.03, graph 0.03
 is(kind, name) = strstrt(name, kind) == 1
 do for [tree in "real generated"] {
   set title sprintf("%s files", tree)

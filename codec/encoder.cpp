@@ -31,10 +31,10 @@ struct LevelParams {
 constexpr LevelParams kLevels[] = {
     // fast: prime step, skip shift, ways, look ahead
     {Strategy::Fast, {4, 5, 1, false}, {}, {}},
-    {Strategy::Fast, {4, 6, 2, false}, {}, {}},
+    {Strategy::Fast, {4, 6, 1, true}, {}, {}},
     {Strategy::Fast, {2, 6, 2, false}, {}, {}},
+    {Strategy::Fast, {8, 6, 2, true}, {}, {}},
     {Strategy::Fast, {4, 6, 2, true}, {}, {}},
-    {Strategy::Fast, {2, 7, 2, true}, {}, {}},
     // lazy: depth, nice length, look ahead, prime bytes, prime step, longest match entered
     {Strategy::Lazy, {}, {8, 32, 1, kMaxDistance, 2, 16}, {}},
     {Strategy::Lazy, {}, {32, 128, 2, kMaxDistance, 1, kSegmentSize}, {}},

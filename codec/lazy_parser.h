@@ -1,4 +1,4 @@
-// Levels 2 to 6: greedy or lazy parsing over hash chains. Before taking a
+// Levels 6 and 7: lazy parsing over hash chains. Before taking a
 // match the parser looks one or more positions further, and moves on when
 // a later match saves more bytes.
 #pragma once

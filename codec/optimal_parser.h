@@ -1,4 +1,4 @@
-// Levels 7 to 9: a cost-based parse. For every position of the segment it
+// Levels 8 and 9: a cost-based parse. For every position of the segment it
 // keeps the cheapest known way to encode the bytes before it, in bytes of
 // stream, and extends it by a literal or by each match the finder reports;
 // the cheapest way to the segment's end is then written out.

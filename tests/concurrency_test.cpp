@@ -11,7 +11,7 @@
 namespace tuk {
 namespace {
 
-TEST(Concurrency, TwoWritersAddingEntriesLoseNone) {
+TEST(ConcurrencyCli, TwoWritersAddingEntriesLoseNone) {
   test::ScratchDir dir;
   test::WriteFile(dir / "src/first.txt", "first");
   test::WriteFile(dir / "new.txt", "new");
@@ -22,8 +22,8 @@ TEST(Concurrency, TwoWritersAddingEntriesLoseNone) {
 
   // Each loop adds 50 entries, one program run each; both run at once.
   auto loop = [](const std::string& group) {
-    return "(i=0; while [ $i -lt 50 ]; do i=$((i + 1)); '" + test::TukExe() +
-           "' replace a.tuk " + group + "/$i new.txt 2>/dev/null || exit 1; done)";
+    return "(i=0; while [ $i -lt 50 ]; do i=$((i + 1)); " + test::ShellCommand(test::TukExe()) +
+           " replace a.tuk " + group + "/$i new.txt 2>/dev/null || exit 1; done)";
   };
   const std::string script = "cd '" + dir.path() + "' || exit 1; " + loop("one") + " & a=$!; " +
                              loop("two") + " & b=$!; wait $a && wait $b";

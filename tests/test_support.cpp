@@ -115,10 +115,13 @@ std::string UnpackExe() { return FromEnvironment("TUK_UNPACK", TUK_UNPACK_EXE); 
 std::string PackExe() { return FromEnvironment("TUK_PACK", TUK_PACK_EXE); }
 std::string TukExe() { return FromEnvironment("TUK_TUK", TUK_TUK_EXE); }
 
+std::string ShellCommand(const std::string& program) {
+  return FromEnvironment("TUK_RUNNER", "") + " " + Quote(program);
+}
+
 RunResult Run(const std::string& program, const std::vector<std::string>& args,
               const std::string& workingDir) {
-  std::string command = "cd " + Quote(workingDir) + " && " +
-                        FromEnvironment("TUK_RUNNER", "") + " " + Quote(program);
+  std::string command = "cd " + Quote(workingDir) + " && " + ShellCommand(program);
   for (const std::string& arg : args) command += " " + Quote(arg);
   command += " </dev/null 2>/dev/null";
   RunResult result;

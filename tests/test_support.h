@@ -56,6 +56,8 @@ struct RunResult {
 // standard output. Each argument is quoted for the shell.
 RunResult Run(const std::string& program, const std::vector<std::string>& args,
               const std::string& workingDir);
+// The program as a shell command, behind the runner (Wine) when one is set.
+std::string ShellCommand(const std::string& program);
 std::string UnpackExe();
 // A directory as the program under test prints it once it has looked it
 // up: under Wine (TUK_RUNNER set) Linux paths are reached through drive Z:.
