@@ -2,6 +2,8 @@
 // paths.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <cstring>
 #include <string>
 #include <vector>
@@ -170,6 +172,28 @@ TEST(PackPaths, ArchiveInsideTheSourceIsRefused) {
 
   // The inside rule comes first, whatever characters the paths hold.
   EXPECT_EQ(Check("d:/da*a", "d:/da*a/x.tuk").result, 2u);
+}
+
+// Whole components of resolved paths decide, not string prefixes.
+TEST(PackPaths, InsideComparesResolvedComponents) {
+  test::ScratchDir dir;
+  test::MakeDirs(dir / "data/sub");
+  std::filesystem::create_directory_symlink(dir / "data", dir / "alias");
+  const struct {
+    std::string path, directory;
+    bool inside;
+  } cases[] = {
+      {dir / "data.tuk", dir / "data", false},
+      {dir / "data/x.tuk", dir / "data", true},
+      {dir / "data/sub/../x.tuk", dir / "data/", true},
+      {dir / "data/../x.tuk", dir / "data", false},
+      {dir / "alias/new/x.tuk", dir / "data", true},
+      {dir / "data", dir / "data", true},
+      {dir / "dat", dir / "data", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(PathIsInside(c.path, c.directory), c.inside) << c.path << " in " << c.directory;
+  }
 }
 
 TEST(PackPaths, IllegalCharactersAreRefused) {
