@@ -84,11 +84,13 @@ inline void Copy8(uint8_t* to, const uint8_t* from) { std::memcpy(to, from, 8); 
 
 class SegmentDecoder {
  public:
+  // Output goes from output + windowLength on; matches may reach back to
+  // output itself.
   SegmentDecoder(const uint8_t* input, uint32_t inputLength, uint8_t* output,
-                 uint32_t outputCapacity)
+                 uint32_t windowLength, uint32_t outputCapacity)
       : ipEnd_(input + inputLength),
         opStart_(output),
-        op_(output),
+        op_(output + windowLength),
         opEnd_(output + outputCapacity) {}
 
   uint32_t Written() const { return static_cast<uint32_t>(op_ - opStart_); }
@@ -242,7 +244,6 @@ DecodeOutcome DecodePayload(const uint8_t* input, uint32_t inputLength,
     return outcome;
   }
 
-  SegmentDecoder decoder(input, inputLength, output, outputCapacity);
   for (uint32_t i = 0; i < segmentCount; ++i) {
     // Only the stream's start is taken from the record: a segment ends at
     // its end marker, and its decoded size is not compared.
@@ -252,10 +253,26 @@ DecodeOutcome DecodePayload(const uint8_t* input, uint32_t inputLength,
       outcome.error = DecodeError::InputOverrun;
       break;
     }
-    outcome.error = decoder.Decode(input + start);
+    const DecodeOutcome segment =
+        DecodeSegment(input + start, inputLength - static_cast<uint32_t>(start), output,
+                      outcome.length, outputCapacity);
+    outcome.length += segment.length;
+    outcome.error = segment.error;
     if (outcome.error != DecodeError::None) break;
   }
-  outcome.length = decoder.Written();
+  return outcome;
+}
+
+DecodeOutcome DecodeSegment(const uint8_t* stream, uint32_t streamLength, uint8_t* output,
+                            uint32_t windowLength, uint32_t outputCapacity) {
+  DecodeOutcome outcome;
+  if (windowLength > outputCapacity) {
+    outcome.error = DecodeError::OutputOverrun;
+    return outcome;
+  }
+  SegmentDecoder decoder(stream, streamLength, output, windowLength, outputCapacity);
+  outcome.error = decoder.Decode(stream);
+  outcome.length = decoder.Written() - windowLength;
   return outcome;
 }
 

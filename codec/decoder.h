@@ -26,9 +26,19 @@ struct DecodeOutcome {
   DecodeError error = DecodeError::None;
 };
 
-// Tells every failure apart; length is what was decoded before it.
+// Tells every failure apart; length is what was decoded before it. A thin
+// loop over DecodeSegment, the whole output being each segment's window.
 DecodeOutcome DecodePayload(const uint8_t* input, uint32_t inputLength,
                             uint8_t* output, uint32_t outputCapacity);
+
+// Decodes the one segment stream that starts at stream (its end marker
+// ends it; streamLength bounds every read) into output from windowLength
+// on. output[0, windowLength) holds the bytes before the segment, which its
+// matches may reach back into (at most 32767 of them), so a file can be
+// decoded segment by segment in a buffer of 32 KiB + 32 KiB. length is the
+// number of bytes this segment wrote.
+DecodeOutcome DecodeSegment(const uint8_t* stream, uint32_t streamLength, uint8_t* output,
+                            uint32_t windowLength, uint32_t outputCapacity);
 
 // Returned by the literal-count readers when the count runs past the input.
 constexpr int64_t kCountOverrun = INT64_MIN;

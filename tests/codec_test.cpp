@@ -3,6 +3,7 @@
 // what the encoding context did before.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -133,6 +134,49 @@ TEST(Codec, SegmentBytesDoNotDependOnTheContextsPast) {
     fresh.resize(freshLength);
     used.resize(usedLength);
     EXPECT_TRUE(fresh == used);
+  }
+}
+
+}  // namespace
+}  // namespace tuk
+
+namespace tuk {
+namespace {
+
+// A file decodes segment by segment in a buffer of 32 KiB of window and one
+// segment, as a stream with bounded memory would: matches reaching back
+// into earlier segments find their bytes in the window.
+TEST(Codec, SegmentsDecodeOneByOneOverASlidingWindow) {
+  Bytes file = RandomWithCopy(200000, 32767, 90000, 20000);
+  for (size_t i = 120000; i < 200000; ++i) file[i] = file[i - 40000 + (i % 7)];
+  for (int level : {1, 9}) {
+    const Bytes payload = EncodePayload(file.data(), file.size(), level);
+    const uint32_t count =
+        payload[0] | payload[1] << 8 | payload[2] << 16 | uint32_t{payload[3]} << 24;
+    const size_t area = 4 + 12 * size_t{count};
+    constexpr uint32_t kWindow = 32768;
+    Bytes buffer(2 * kWindow + 1);
+    uint32_t window = 0;
+    size_t decoded = 0;
+    for (uint32_t s = 0; s < count; ++s) {
+      const uint8_t* record = payload.data() + 4 + 12 * size_t{s};
+      const size_t start =
+          area + (record[8] | record[9] << 8 | record[10] << 16 | uint32_t{record[11]} << 24);
+      const DecodeOutcome out =
+          DecodeSegment(payload.data() + start, static_cast<uint32_t>(payload.size() - start),
+                        buffer.data(), window, static_cast<uint32_t>(buffer.size()));
+      ASSERT_EQ(out.error, DecodeError::None) << level << " segment " << s;
+      ASSERT_TRUE(std::equal(buffer.begin() + window, buffer.begin() + window + out.length,
+                             file.begin() + decoded))
+          << level << " segment " << s;
+      decoded += out.length;
+      // Keep the last 32 KiB as the next segment's window.
+      const uint32_t end = window + out.length;
+      const uint32_t keep = end < kWindow ? end : kWindow;
+      std::copy(buffer.begin() + (end - keep), buffer.begin() + end, buffer.begin());
+      window = keep;
+    }
+    EXPECT_EQ(decoded, file.size()) << level;
   }
 }
 
