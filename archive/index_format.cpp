@@ -64,11 +64,16 @@ Status ReadIndex(const platform::RandomAccessFile& file, Index& index) {
   index = Index();
   const uint64_t length = file.Length();
   uint8_t header[8];
-  if (length < kHeaderSize || file.ReadAt(0, header, 8) != 8) {
+  if (length < 8 || file.ReadAt(0, header, 8) != 8) {
     return Status(Errc::kDamaged, "shorter than an archive's header");
   }
+  // The two fields are kept as they stand even when the rest is damaged.
   const uint32_t indexOffset = ReadU32LE(header);
   const uint32_t mode = ReadU32LE(header + 4);
+  if (length < kHeaderSize) {
+    index = Index(mode, indexOffset, {}, false);
+    return Status(Errc::kDamaged, "shorter than an archive's header");
+  }
   if (indexOffset < kHeaderSize || indexOffset >= length) {
     index = Index(mode, indexOffset, {}, false);
     return Status(Errc::kDamaged, "the index offset lies outside the file");

@@ -37,7 +37,7 @@ void TukFile::LoadIndex(const char* archivePath) {
   Index index;
   indexDamaged = !file.Open(tuk_file_name) || !ReadIndex(file, index).ok();
   archiveSize = static_cast<uint32_t>(file.Length());
-  if (file.Length() >= kHeaderSize) {
+  if (file.Length() >= 8) {
     indexOffset = index.indexOffset();
     mode = index.mode();
   }
