@@ -29,8 +29,8 @@ struct LevelParams {
 // positions per hash and a look one byte ahead buy ratio for speed. Levels
 // 6 and 7 search hash chains lazily; 8 and 9 parse for the fewest bytes.
 constexpr LevelParams kLevels[] = {
-    // fast: prime step, skip shift, ways, look ahead
-    {Strategy::Fast, {4, 5, 1, false}, {}, {}},
+    // fast: prime step, skip shift, ways, look ahead, level 1's own loop
+    {Strategy::Fast, {0, 5, 1, false, true}, {}, {}},
     {Strategy::Fast, {4, 6, 1, true}, {}, {}},
     {Strategy::Fast, {2, 6, 2, false}, {}, {}},
     {Strategy::Fast, {8, 6, 2, true}, {}, {}},
