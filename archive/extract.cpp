@@ -123,7 +123,7 @@ uint8_t* TukFile::Extract(uint32_t index, const char* strExtractPath) {
   }
   if (countRead != entry.size) {
     TraceError("ERROR! Extract() fileSize: %u should be: %u\n", countRead,
-          entry.size);
+               entry.size);
     return nullptr;
   }
   if (checkChecksums && entry.checksum != 0 && ChecksumsAvailable() &&

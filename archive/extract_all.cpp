@@ -31,7 +31,7 @@ uint32_t TukFile::ExtractAll(const char* strExtractPath) {
   const uint32_t required = unpackedSize_MB + kFreeSpaceMarginMB;
   if (required > freeDiskSpaceMB(strExtractPath)) {
     TraceError("ERROR! Not enough free disk space. Requires:%u has free: %u\n",
-          required, freeDiskSpaceMB(strExtractPath));
+               required, freeDiskSpaceMB(strExtractPath));
     return 7;
   }
 

@@ -60,8 +60,8 @@ int kelMoveFile(const char* existingFileName, const char* newFileName) {
   if (tmpRetValue != 0) {
     platform::RemoveFile(partial.c_str());
     SayError("Error! kelMoveFile(), reading or writing to .tuk file, tmpRetValue: "
-        "%d\n",
-        tmpRetValue);
+             "%d\n",
+             tmpRetValue);
     return tmpRetValue;
   }
   return platform::RemoveFile(existingFileName) ? 1 : 0;
