@@ -19,22 +19,6 @@
 
 namespace {
 
-std::vector<uint8_t> FileContent(const uint8_t* data, size_t size) {
-  if (size == 0) return {};
-  if ((data[0] & 1) == 0) return std::vector<uint8_t>(data + 1, data + size);
-  if (size < 4) return {};
-  const uint32_t length = (static_cast<uint32_t>(data[1]) |
-                           static_cast<uint32_t>(data[2]) << 8 |
-                           static_cast<uint32_t>(data[3]) << 16) &
-                          0x3FFFF;
-  std::vector<uint8_t> content(length);
-  const size_t patternLength = size - 4;
-  for (uint32_t i = 0; i < length; ++i) {
-    content[i] = patternLength == 0 ? 0 : data[4 + i % patternLength];
-  }
-  return content;
-}
-
 void CheckLevel(const std::vector<uint8_t>& file, int level) {
   const size_t size = file.size();
   const std::vector<uint8_t> payload = tuk::EncodePayload(file.data(), size, level);
@@ -71,7 +55,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) { return 0; }
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   const int choice = data[0] % 10;
-  const std::vector<uint8_t> file = FileContent(data + 1, size - 1);
+  const std::vector<uint8_t> file = tuk::fuzz::FileContent(data + 1, size - 1);
   for (int level = tuk::kFastestLevel; level <= tuk::kSmallestLevel; ++level) {
     if (choice == 0 || choice == level) CheckLevel(file, level);
   }

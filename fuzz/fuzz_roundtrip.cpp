@@ -22,26 +22,6 @@
 #include "codec/encoder.h"
 #include "fuzz/fuzz_support.h"
 
-namespace {
-
-std::vector<uint8_t> FileContent(const uint8_t* data, size_t size) {
-  if (size == 0) return {};
-  if ((data[0] & 1) == 0) return std::vector<uint8_t>(data + 1, data + size);
-  if (size < 4) return {};
-  const uint32_t length = (static_cast<uint32_t>(data[1]) |
-                           static_cast<uint32_t>(data[2]) << 8 |
-                           static_cast<uint32_t>(data[3]) << 16) &
-                          0x3FFFF;
-  std::vector<uint8_t> content(length);
-  const size_t patternLength = size - 4;
-  for (uint32_t i = 0; i < length; ++i) {
-    content[i] = patternLength == 0 ? 0 : data[4 + i % patternLength];
-  }
-  return content;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   tuk::fuzz::QuietOutput();
   return 0;
@@ -49,7 +29,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::string path = tuk::fuzz::ScratchRoot() + "/roundtrip.tuk";
-  const std::vector<uint8_t> content = FileContent(data, size);
+  const std::vector<uint8_t> content = tuk::fuzz::FileContent(data, size);
   const uint32_t length = static_cast<uint32_t>(content.size());
 
   {

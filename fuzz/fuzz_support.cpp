@@ -153,4 +153,20 @@ std::vector<uint8_t> CraftArchive(uint32_t mode, const std::vector<Entry>& entri
   return out;
 }
 
+std::vector<uint8_t> FileContent(const uint8_t* data, size_t size) {
+  if (size == 0) return {};
+  if ((data[0] & 1) == 0) return std::vector<uint8_t>(data + 1, data + size);
+  if (size < 4) return {};
+  const uint32_t length = (static_cast<uint32_t>(data[1]) |
+                           static_cast<uint32_t>(data[2]) << 8 |
+                           static_cast<uint32_t>(data[3]) << 16) &
+                          0x3FFFF;
+  std::vector<uint8_t> content(length);
+  const size_t patternLength = size - 4;
+  for (uint32_t i = 0; i < length; ++i) {
+    content[i] = patternLength == 0 ? 0 : data[4 + i % patternLength];
+  }
+  return content;
+}
+
 }  // namespace tuk::fuzz

@@ -54,4 +54,9 @@ struct Entry {
 // Header, payloads back to back, index and trailer.
 std::vector<uint8_t> CraftArchive(uint32_t mode, const std::vector<Entry>& entries);
 
+// A file's bytes from a fuzz input: the bytes after the first when its low
+// bit is 0; else a length of up to 256 KiB (bytes 1-3) filled with the
+// pattern that follows, so short inputs still reach several segments.
+std::vector<uint8_t> FileContent(const uint8_t* data, size_t size);
+
 }  // namespace tuk::fuzz
