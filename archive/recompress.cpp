@@ -13,8 +13,11 @@ namespace tuk {
 namespace {
 
 // Writes every entry of from into to, compressing through pipeline when
-// there is one. False (reported) when an entry cannot be read or written.
+// there is one. False (reported) when an entry cannot be read, does not
+// match its checksum, or cannot be written.
 bool CopyEntries(TukFile& from, TukFile& to, CompressPipeline* pipeline) {
+  // Bytes that no longer match their checksum must not be given a new one.
+  from.checkChecksums = true;
   for (uint32_t i = 0; i < from.entries.count; ++i) {
     const IndexEntry& entry = from.entries.At(i);
     StatusReceiver().ShowStatus(entry.name);
