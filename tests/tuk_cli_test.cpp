@@ -203,6 +203,8 @@ TEST_F(TukCliTest, ChecksumsCatchBytesThatChanged) {
       << verify.output;
   EXPECT_EQ(Tuk({"extract", "m.tuk", "-C", "out"}).exitCode, 2);
   EXPECT_FALSE(test::FileExists(dir / "out/menu/a.txt"));
+  EXPECT_EQ(Tuk({"recompress", "m.tuk", "-1"}).exitCode, 2);  // no new checksum for it
+  EXPECT_EQ(test::ReadFile(dir / "m.tuk"), bytes);
   EXPECT_TRUE(test::FileExists(dir / "out/menu/sub/b.bin"));
   // The unpack program knows nothing of checksums, as before.
   test::MakeDirs(dir / "out2");
