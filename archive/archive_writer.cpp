@@ -111,6 +111,7 @@ Status ArchiveWriter::Create(const std::string& path, const WriterOptions& optio
       !state_->out.Write(header.data(), header.size())) {
     state_->out.Abandon();
     state_->target.reset();
+    state_->lock.reset();  // a writer that could not start holds no lock
     return Status(Errc::kIo, "cannot create " + path);
   }
   state_->position = header.size();
