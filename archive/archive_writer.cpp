@@ -104,10 +104,18 @@ Status ArchiveWriter::Create(const std::string& path, const WriterOptions& optio
   }
   state_ = std::make_unique<State>();
   state_->options = options;
-  state_->lock = std::make_unique<WriterLock>(path);
-  state_->target = std::make_unique<AtomicOutput>(path);
+  state_->options.context = nullptr;  // the caller's, used only here
+  Context context;
+  if (options.context != nullptr) {
+    context = *options.context;
+  } else {
+    context.messages = Messages(MessageSet::ErrorsOnly, stderr);
+  }
+  state_->lock = std::make_unique<WriterLock>(path, context.messages);
+  state_->target = std::make_unique<AtomicOutput>(path, context);
   const std::vector<uint8_t> header = PlaceholderHeader();
-  if (!state_->out.Open(state_->target->name().c_str(), platform::File::Mode::Write) ||
+  if (!state_->out.Open(state_->target->name().c_str(), platform::File::Mode::Write,
+                        context.faults) ||
       !state_->out.Write(header.data(), header.size())) {
     state_->out.Abandon();
     state_->target.reset();

@@ -5,8 +5,8 @@
 
 namespace tuk {
 
-AtomicOutput::AtomicOutput(std::string path)
-    : path_(std::move(path)), name_(path_ + ".tmp") {}
+AtomicOutput::AtomicOutput(std::string path, const Context& context)
+    : path_(std::move(path)), name_(path_ + ".tmp"), context_(context) {}
 
 AtomicOutput::~AtomicOutput() {
   if (!done_) platform::RemoveFile(name_.c_str());
@@ -16,11 +16,12 @@ AtomicOutput::~AtomicOutput() {
 // that a power cut leaves the old archive or the new one, never a file
 // named like the new one with some of its bytes missing.
 bool AtomicOutput::Commit() {
-  if (!platform::SyncToDisk(name_.c_str())) return false;  // the destructor removes it
-  const int moved = kelMoveFile(name_.c_str(), path_.c_str());
+  if (!platform::SyncToDisk(name_.c_str(), context_.faults)) return false;  // the destructor removes it
+  const int moved = kelMoveFile(name_.c_str(), path_.c_str(), context_);
   if (moved != 1 && moved != 0) return false;
   done_ = true;  // nothing is left at the temporary name
-  return platform::SyncToDisk(platform::ParentDirectory(path_).c_str());
+  return platform::SyncToDisk(platform::ParentDirectory(path_).c_str(),
+                              context_.faults);
 }
 
 }  // namespace tuk

@@ -7,11 +7,15 @@
 
 #include <string>
 
+#include "archive/context.h"
+
 namespace tuk {
 
 class AtomicOutput {
  public:
-  explicit AtomicOutput(std::string path);
+  // context's messages report a failed move; its fault plan watches the
+  // syncs and the move.
+  AtomicOutput(std::string path, const Context& context);
   ~AtomicOutput();
   AtomicOutput(const AtomicOutput&) = delete;
   AtomicOutput& operator=(const AtomicOutput&) = delete;
@@ -26,6 +30,7 @@ class AtomicOutput {
  private:
   std::string path_;
   std::string name_;
+  Context context_;
   bool done_ = false;
 };
 

@@ -5,7 +5,8 @@
 namespace tuk {
 
 uint32_t Decompression(const uint8_t* input, uint32_t inputLength,
-                       uint8_t* output, uint32_t outputCapacity) {
+                       uint8_t* output, uint32_t outputCapacity,
+                       const Messages& messages) {
   const DecodeOutcome outcome =
       DecodePayload(input, inputLength, output, outputCapacity);
   switch (outcome.error) {
@@ -14,7 +15,7 @@ uint32_t Decompression(const uint8_t* input, uint32_t inputLength,
     case DecodeError::ReservedInstruction:
       return 0;
     default:
-      TraceError("ERROR! CRASH  Decompression()!\n");
+      messages.TraceError("ERROR! CRASH  Decompression()!\n");
       return 0;
   }
 }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "archive/messages.h"
 #include "codec/decoder.h"
 
 namespace tuk {
@@ -11,6 +12,7 @@ namespace tuk {
 // The number of bytes written, or 0 on any failure. Overruns are reported
 // with the unpack program's fault line; a reserved instruction is not.
 uint32_t Decompression(const uint8_t* input, uint32_t inputLength,
-                       uint8_t* output, uint32_t outputCapacity);
+                       uint8_t* output, uint32_t outputCapacity,
+                       const Messages& messages = Messages());
 
 }  // namespace tuk

@@ -16,11 +16,11 @@ std::string PatternPrefix(const char* pattern) {
   return star != nullptr ? std::string(pattern, star) : std::string(pattern);
 }
 
-bool GatherFile(const std::string& prefix, const platform::DirEntry& item) {
-  TukFile& archive = *currentArchive;
+bool GatherFile(TukFile& archive, const std::string& prefix,
+                const platform::DirEntry& item) {
   const std::string path = prefix + item.name;
   if (path.size() >= kPathBufferSize) {
-    SayError("ERROR! Path too long: %s\n", path.c_str());
+    archive.messages.SayError("ERROR! Path too long: %s\n", path.c_str());
     ++archive.skippedInputs;
     return false;
   }
@@ -34,32 +34,32 @@ bool GatherFile(const std::string& prefix, const platform::DirEntry& item) {
 }
 
 // The file pass over one directory's listing.
-void GatherFiles(const std::string& prefix,
+void GatherFiles(TukFile& archive, const std::string& prefix,
                  const std::vector<platform::DirEntry>& listing) {
   for (const platform::DirEntry& item : listing) {
     if (item.isSpecial) {
       // Nothing to read (and a pipe could block the run): left out, and said.
-      SayError("ERROR! inputFile: %s\n", (prefix + item.name).c_str());
-      ++currentArchive->skippedInputs;
+      archive.messages.SayError("ERROR! inputFile: %s\n", (prefix + item.name).c_str());
+      ++archive.skippedInputs;
     } else if (!item.isDirectory) {
-      GatherFile(prefix, item);
+      GatherFile(archive, prefix, item);
     }
   }
 }
 
 }  // namespace
 
-void addDirectoryFiles(const char* pattern) {
+void addDirectoryFiles(TukFile& archive, const char* pattern) {
   std::vector<platform::DirEntry> listing;
-  if (!platform::ListDirectory(pattern, listing)) return;
-  GatherFiles(PatternPrefix(pattern), listing);
+  if (!platform::ListDirectory(pattern, listing, archive.context.faults)) return;
+  GatherFiles(archive, PatternPrefix(pattern), listing);
 }
 
 // A source directory that cannot be listed gathers nothing, silently:
 // packing then finds no files. A subdirectory that cannot be listed is
 // reported and counted as left out, so the packing does not pass for
 // complete.
-static void ScanTree(const char* directory, bool topLevel) {
+static void ScanTree(TukFile& archive, const char* directory, bool topLevel) {
   std::string pattern(directory);
   for (char& c : pattern) {
     if (c == '\\') c = '/';
@@ -68,29 +68,31 @@ static void ScanTree(const char* directory, bool topLevel) {
   const std::string prefix = pattern;
   pattern += '*';
   if (pattern.size() >= kPathBufferSize) {
-    SayError("ERROR! Path too long: %s\n", pattern.c_str());
-    ++currentArchive->skippedInputs;
+    archive.messages.SayError("ERROR! Path too long: %s\n", pattern.c_str());
+    ++archive.skippedInputs;
     return;
   }
 
   // One listing serves both passes: the files first, then the
   // subdirectories with their whole subtrees, in listing order.
   std::vector<platform::DirEntry> listing;
-  if (!platform::ListDirectory(pattern.c_str(), listing)) {
+  if (!platform::ListDirectory(pattern.c_str(), listing, archive.context.faults)) {
     if (!topLevel) {
-      SayError("ERROR! Could not list directory: %s\n", directory);
-      ++currentArchive->skippedInputs;
+      archive.messages.SayError("ERROR! Could not list directory: %s\n", directory);
+      ++archive.skippedInputs;
     }
     return;
   }
-  GatherFiles(prefix, listing);
+  GatherFiles(archive, prefix, listing);
   for (const platform::DirEntry& item : listing) {
     if (!item.isDirectory) continue;
     if (item.name == "." || item.name == "..") continue;
-    ScanTree((prefix + item.name).c_str(), false);
+    ScanTree(archive, (prefix + item.name).c_str(), false);
   }
 }
 
-void scanDirectory(const char* directory) { ScanTree(directory, true); }
+void scanDirectory(TukFile& archive, const char* directory) {
+  ScanTree(archive, directory, true);
+}
 
 }  // namespace tuk

@@ -51,7 +51,7 @@ bool TukFile::ReadEntryBytes(const IndexEntry& entry, uint32_t& countRead) {
     if (entry.storedSize == 0 || !tukFileStream.Seek(entry.offset)) return true;
     const size_t got = tukFileStream.Read(packedBuffer.get(), entry.storedSize);
     countRead = Decompression(packedBuffer.get(), static_cast<uint32_t>(got),
-                              rawBuffer.get(), rawCapacity);
+                              rawBuffer.get(), rawCapacity, messages);
     return true;
   }
 
@@ -79,13 +79,13 @@ bool TukFile::WriteEntryFile(const IndexEntry& entry,
       if (name[i] != '/') continue;
       std::string directory(name, i);
       if (madeDirectories.insert(directory).second) {
-        platform::CreateDir(path.substr(0, rootLength + i).c_str());
+        platform::CreateDir(path.substr(0, rootLength + i).c_str(), context.faults);
       }
     }
 
     platform::File out;
-    if (!out.Open(path.c_str(), platform::File::Mode::Write)) {
-      TraceError("ERROR! Could not write file: %s\n", name);
+    if (!out.Open(path.c_str(), platform::File::Mode::Write, context.faults)) {
+      messages.TraceError("ERROR! Could not write file: %s\n", name);
       return false;
     }
     const bool written = out.Write(rawBuffer.get(), entry.size);
@@ -95,20 +95,20 @@ bool TukFile::WriteEntryFile(const IndexEntry& entry,
     platform::RemoveFile(path.c_str());
   } catch (...) {
   }
-  TraceError("ERROR! Could not write: %s\n", name);
+  messages.TraceError("ERROR! Could not write: %s\n", name);
   return false;
 }
 
 uint8_t* TukFile::Extract(uint32_t index, const char* strExtractPath) {
   if (index >= entries.count) {
-    TraceError("ERROR! item out of range to extract! %u\n", index);
+    messages.TraceError("ERROR! item out of range to extract! %u\n", index);
     return nullptr;
   }
   if (tukFileStream.IsOpen() && tukFileStream.Tell() < 0) {
     tukFileStream.Abandon();
   }
   if (!tukFileStream.IsOpen() && tukFileStream_openFail() != 0) {
-    TraceError("ERROR! Extract(), .tuk file not open!\n");
+    messages.TraceError("ERROR! Extract(), .tuk file not open!\n");
     return nullptr;
   }
 
@@ -118,23 +118,23 @@ uint8_t* TukFile::Extract(uint32_t index, const char* strExtractPath) {
 
   uint32_t countRead = 0;
   if (!ReadEntryBytes(entry, countRead)) {
-    TraceError("ERROR! Not enough memory to extract: %s\n", entry.name);
+    messages.TraceError("ERROR! Not enough memory to extract: %s\n", entry.name);
     return nullptr;
   }
   if (countRead != entry.size) {
-    TraceError("ERROR! Extract() fileSize: %u should be: %u\n", countRead,
+    messages.TraceError("ERROR! Extract() fileSize: %u should be: %u\n", countRead,
                entry.size);
     return nullptr;
   }
   if (checkChecksums && entry.checksum != 0 && ChecksumsAvailable() &&
       EntryChecksum(rawBuffer.get(), entry.size) != entry.checksum) {
-    TraceError("ERROR! Checksum mismatch: %s\n", entry.name);
+    messages.TraceError("ERROR! Checksum mismatch: %s\n", entry.name);
     return nullptr;
   }
   if (strExtractPath == nullptr) return rawBuffer.get();
 
   if (!IsSafeEntryName(entry.name, entry.nameLength)) {
-    TraceError("ERROR! Unsafe entry name: %s\n", entry.name);
+    messages.TraceError("ERROR! Unsafe entry name: %s\n", entry.name);
     return nullptr;
   }
   if (!WriteEntryFile(entry, strExtractPath)) return nullptr;
@@ -142,11 +142,11 @@ uint8_t* TukFile::Extract(uint32_t index, const char* strExtractPath) {
 }
 
 uint8_t* TukFile::ExtractByName(const char* name, const char* strExtractPath) {
-  Trace("EXTRACTING BY NAME: %s\n", name);
+  messages.Trace("EXTRACTING BY NAME: %s\n", name);
   const uint32_t length = static_cast<uint32_t>(std::strlen(name));
   const uint32_t index = FindEntryByName(entries, name, length);
   if (index < entries.count) return Extract(index, strExtractPath);
-  TraceError("  ERROR! Could not ExtractByName: %s\n\tName Not found!\n", name);
+  messages.TraceError("  ERROR! Could not ExtractByName: %s\n\tName Not found!\n", name);
   return nullptr;
 }
 

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "archive/messages.h"
-#include "archive/status_sink.h"
 #include "archive/tuk_file.h"
 
 namespace tuk {
@@ -23,23 +22,23 @@ uint32_t freeDiskSpaceMB(const char* path) {
 uint32_t TukFile::ExtractAll(const char* strExtractPath) {
   if (strExtractPath == nullptr) return 2;
   if (tukFileStream_openFail() != 0) {
-    TraceError("ERROR! Could not open .tuk file\n");
+    messages.TraceError("ERROR! Could not open .tuk file\n");
     return 3;
   }
   const uint32_t unpackedSize_MB = totalSize >> 20;
-  Trace("unpackedSize_MB: %u\n", unpackedSize_MB);
+  messages.Trace("unpackedSize_MB: %u\n", unpackedSize_MB);
   const uint32_t required = unpackedSize_MB + kFreeSpaceMarginMB;
   if (required > freeDiskSpaceMB(strExtractPath)) {
-    TraceError("ERROR! Not enough free disk space. Requires:%u has free: %u\n",
+    messages.TraceError("ERROR! Not enough free disk space. Requires:%u has free: %u\n",
                required, freeDiskSpaceMB(strExtractPath));
     return 7;
   }
 
   uint32_t result = 0;
   for (uint32_t i = 0; i < entries.count; ++i) {
-    StatusReceiver().ShowStatus(entries.At(i).name);
+    context.ShowStatus(entries.At(i).name);
     if (Extract(i, strExtractPath) == nullptr) {
-      TraceError("ERROR! Could not extract file!\n");
+      messages.TraceError("ERROR! Could not extract file!\n");
       result = 5;
       break;
     }
@@ -49,17 +48,18 @@ uint32_t TukFile::ExtractAll(const char* strExtractPath) {
 }
 
 int unpackTukFiles(char* tukPattern, TukFile* archive,
-                   const char* strExtractPath) {
+                   const char* strExtractPath, const Context& context) {
+  const Messages& messages = archive != nullptr ? archive->messages : context.messages;
   const char* star = std::strchr(tukPattern, '*');
   if (star == nullptr ||
       static_cast<size_t>(star - tukPattern) >= kPathBufferSize) {
-    TraceError("ERROR! unpackTukFiles() pattern has no '*'\n");
+    messages.TraceError("ERROR! unpackTukFiles() pattern has no '*'\n");
     return 2;
   }
 
   std::unique_ptr<TukFile> ownArchive;
   if (archive == nullptr) {
-    ownArchive.reset(new (std::nothrow) TukFile());
+    ownArchive.reset(new (std::nothrow) TukFile(context));
     if (!ownArchive) return 2;
     archive = ownArchive.get();
   }
@@ -73,17 +73,17 @@ int unpackTukFiles(char* tukPattern, TukFile* archive,
   }
   tmpPath[insertionPoint] = '\0';
 
-  Trace("*** unpackTukFiles() tmpPath: %s\n", tmpPath);
-  Trace("         %s\n", tukPattern);
+  messages.Trace("*** unpackTukFiles() tmpPath: %s\n", tmpPath);
+  messages.Trace("         %s\n", tukPattern);
 
   int result = 0;
   try {
     std::vector<platform::DirEntry> found;
-    platform::ListDirectory(tukPattern, found);
+    platform::ListDirectory(tukPattern, found, archive->context.faults);
     for (const platform::DirEntry& item : found) {
       if (item.isDirectory || item.isSpecial) continue;
       if (insertionPoint + item.name.size() >= kPathBufferSize) {
-        TraceError("ERROR! Path too long: %s%s\n", tmpPath, item.name.c_str());
+        messages.TraceError("ERROR! Path too long: %s%s\n", tmpPath, item.name.c_str());
         result = 2;
         break;
       }
@@ -102,11 +102,11 @@ int unpackTukFiles(char* tukPattern, TukFile* archive,
     }
   } catch (...) {
     result = 2;
-    TraceError("ERROR! unpackTukFiles() catch()\n");
+    messages.TraceError("ERROR! unpackTukFiles() catch()\n");
   }
 
   ownArchive.reset();
-  Trace("END unpackTukFiles()%s\n", tukPattern);
+  messages.Trace("END unpackTukFiles()%s\n", tukPattern);
   return result;
 }
 

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "archive/context.h"
+
 namespace tuk {
 
 class TukFile;
@@ -13,7 +15,8 @@ class TukFile;
 // is null. Returns 0 when every archive found was extracted, else the first
 // failing ExtractAll result, or 2.
 int unpackTukFiles(char* tukPattern, TukFile* archive,
-                   const char* strExtractPath);
+                   const char* strExtractPath,
+                   const Context& context = Context());
 
 // Whole MiB the caller may still write on the volume of path (the low 32
 // bits of bytes >> 20); 0 when the query fails.

@@ -16,27 +16,30 @@ constexpr int kNoBuffer = 6;
 
 }  // namespace
 
-int kelMoveFile(const char* existingFileName, const char* newFileName) {
-  if (platform::MoveFileReplace(existingFileName, newFileName)) return 1;
+int kelMoveFile(const char* existingFileName, const char* newFileName,
+                const Context& context) {
+  const Messages& messages = context.messages;
+  platform::FaultPlan* const faults = context.faults;
+  if (platform::MoveFileReplace(existingFileName, newFileName, faults)) return 1;
 
   platform::File source;
   if (!source.Open(existingFileName, platform::File::Mode::Read)) {
-    SayError("Error! kelMoveFile(): Could not open file: %s\n", existingFileName);
+    messages.SayError("Error! kelMoveFile(): Could not open file: %s\n", existingFileName);
     return 2;
   }
   // The copy is built under a name of its own beside the destination, so
   // the destination is replaced whole or not at all.
   const std::string partial = std::string(newFileName) + ".part";
   platform::File destination;
-  if (!destination.Open(partial.c_str(), platform::File::Mode::Write)) {
-    SayError("Error! kelMoveFile(): Could not create file: %s\n", newFileName);
+  if (!destination.Open(partial.c_str(), platform::File::Mode::Write, faults)) {
+    messages.SayError("Error! kelMoveFile(): Could not create file: %s\n", newFileName);
     return 3;
   }
   const int64_t length = source.Length();
 
   std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kCopyChunk]);
   if (!buffer) {
-    SayError("Error! kelMoveFile(): Failed to create buffer\n");
+    messages.SayError("Error! kelMoveFile(): Failed to create buffer\n");
     destination.Close();
     platform::RemoveFile(partial.c_str());
     return kNoBuffer;
@@ -51,15 +54,15 @@ int kelMoveFile(const char* existingFileName, const char* newFileName) {
   buffer.reset();
   if (!destination.Close() && tmpRetValue == 0) tmpRetValue = 5;
   // The copy must be on the disk before it takes the destination's name.
-  if (tmpRetValue == 0 && !platform::SyncToDisk(partial.c_str())) tmpRetValue = 5;
+  if (tmpRetValue == 0 && !platform::SyncToDisk(partial.c_str(), faults)) tmpRetValue = 5;
   source.Close();
   if (tmpRetValue == 0 &&
-      !platform::MoveFileReplace(partial.c_str(), newFileName)) {
+      !platform::MoveFileReplace(partial.c_str(), newFileName, faults)) {
     tmpRetValue = 5;
   }
   if (tmpRetValue != 0) {
     platform::RemoveFile(partial.c_str());
-    SayError("Error! kelMoveFile(), reading or writing to .tuk file, tmpRetValue: "
+    messages.SayError("Error! kelMoveFile(), reading or writing to .tuk file, tmpRetValue: "
              "%d\n",
              tmpRetValue);
     return tmpRetValue;

@@ -1,6 +1,8 @@
 // Putting a finished file in its final place.
 #pragma once
 
+#include "archive/context.h"
+
 namespace tuk {
 
 // Moves existingFileName to newFileName, replacing a file there. Renames
@@ -12,6 +14,7 @@ namespace tuk {
 // 2 source not readable; 3 destination not creatable; 4 a read yielded
 // nothing; 5 a write (or the final replacement) did not complete; 6 no copy
 // buffer.
-int kelMoveFile(const char* existingFileName, const char* newFileName);
+int kelMoveFile(const char* existingFileName, const char* newFileName,
+                const Context& context = Context());
 
 }  // namespace tuk

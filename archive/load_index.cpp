@@ -21,14 +21,14 @@ uint32_t TukFile::tukFileStream_openFail() {
 }
 
 void TukFile::LoadIndex(const char* archivePath) {
-  Trace("LoadIndex( \"%s\" )\n", archivePath != nullptr ? archivePath : "");
+  messages.Trace("LoadIndex( \"%s\" )\n", archivePath != nullptr ? archivePath : "");
   if (archivePath != nullptr) {
-    Trace("tuk_file_name: %s <- %s\n", tuk_file_name, archivePath);
+    messages.Trace("tuk_file_name: %s <- %s\n", tuk_file_name, archivePath);
     std::strncpy(tuk_file_name, archivePath, kPathBufferSize - 1);
     tuk_file_name[kPathBufferSize - 1] = '\0';
   }
   if (tukFileStream_openFail() != 0) {
-    Trace("tukFileStream_openFail() \n");
+    messages.Trace("tukFileStream_openFail() \n");
     return;
   }
   tukFileStream.Abandon();
@@ -70,7 +70,7 @@ void TukFile::LoadIndex(const char* archivePath) {
     indexDamaged = true;
   }
   entries.count = loaded;
-  if (indexDamaged) TraceError("ERROR! Damaged index in %s\n", tuk_file_name);
+  if (indexDamaged) messages.TraceError("ERROR! Damaged index in %s\n", tuk_file_name);
 }
 
 }  // namespace tuk

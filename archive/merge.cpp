@@ -17,7 +17,7 @@ WriteStatus TukFile::MergeOldEntries(platform::File& existing,
   platform::RandomAccessFile file;
   Index old;
   if (!file.Open(tuk_file_name) || !ReadIndex(file, old).ok()) {
-    SayError("ERROR! Reading from existing .tuk file: %s\n", tuk_file_name);
+    messages.SayError("ERROR! Reading from existing .tuk file: %s\n", tuk_file_name);
     return WriteStatus::ReadFailed;
   }
   if (!packedBuffer && !GrowPackedBuffer(kInitialPackedCapacity)) {
@@ -38,7 +38,7 @@ WriteStatus TukFile::MergeOldEntries(platform::File& existing,
     if (length < prefixLength ||
         !SetEntryName(candidate, name.c_str() + prefixLength,
                       length - prefixLength)) {
-      SayError("ERROR! Could not carry over: %s\n", name.c_str());
+      messages.SayError("ERROR! Could not carry over: %s\n", name.c_str());
       allCarried = false;
       continue;
     }
@@ -60,11 +60,11 @@ WriteStatus TukFile::MergeOldEntries(platform::File& existing,
                         packedCapacity)
             : CopyResult::kShortRead;
     if (copied == CopyResult::kShortRead) {
-      SayError("ERROR! Reading from existing .tuk file: %s\n", candidate.name);
+      messages.SayError("ERROR! Reading from existing .tuk file: %s\n", candidate.name);
       return WriteStatus::ReadFailed;
     }
     if (copied == CopyResult::kWriteFailed) {
-      SayError("ERROR! Writing to existing .tuk file: %s\n", candidate.name);
+      messages.SayError("ERROR! Writing to existing .tuk file: %s\n", candidate.name);
       return WriteStatus::WriteFailed;
     }
     entries.Append(candidate);

@@ -1,15 +1,9 @@
 #include "archive/messages.h"
 
-#include <cstdarg>
-
 namespace tuk {
-namespace {
 
-MessageSet selected = MessageSet::Common;
-std::FILE* destination = nullptr;  // standard output
-
-bool Shown(bool unpackOnly, bool error) {
-  switch (selected) {
+bool Messages::Shown(bool unpackOnly, bool error) const {
+  switch (set_) {
     case MessageSet::Common:
       return !unpackOnly;
     case MessageSet::WithUnpack:
@@ -22,50 +16,30 @@ bool Shown(bool unpackOnly, bool error) {
   return false;
 }
 
-void Write(bool unpackOnly, bool error, const char* format, va_list args) {
+void Messages::Write(bool unpackOnly, bool error, const char* format,
+                     std::va_list args) const {
   if (!Shown(unpackOnly, error)) return;
-  std::FILE* out = destination != nullptr ? destination : stdout;
+  std::FILE* out = stream_ != nullptr ? stream_ : stdout;
   std::vfprintf(out, format, args);
   std::fflush(out);
 }
 
-}  // namespace
+#define TUK_FORWARD(unpackOnly, error) \
+  std::va_list args;                   \
+  va_start(args, format);              \
+  Write(unpackOnly, error, format, args); \
+  va_end(args)
 
-void SelectMessageSet(MessageSet set) { selected = set; }
+void Messages::Say(const char* format, ...) const { TUK_FORWARD(false, false); }
+void Messages::Trace(const char* format, ...) const { TUK_FORWARD(true, false); }
+void Messages::SayError(const char* format, ...) const { TUK_FORWARD(false, true); }
+void Messages::TraceError(const char* format, ...) const { TUK_FORWARD(true, true); }
 
-void SetMessageStream(std::FILE* stream) { destination = stream; }
+#undef TUK_FORWARD
 
-void Say(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  Write(false, false, format, args);
-  va_end(args);
-}
-
-void Trace(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  Write(true, false, format, args);
-  va_end(args);
-}
-
-void SayError(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  Write(false, true, format, args);
-  va_end(args);
-}
-
-void TraceError(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  Write(true, true, format, args);
-  va_end(args);
-}
-
-void Notice(const char* format, ...) {
-  if (selected == MessageSet::Silent) return;
-  va_list args;
+void Messages::Notice(const char* format, ...) const {
+  if (set_ == MessageSet::Silent) return;
+  std::va_list args;
   va_start(args, format);
   std::vfprintf(stderr, format, args);
   va_end(args);

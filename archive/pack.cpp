@@ -14,7 +14,6 @@
 #include "archive/extract_all.h"
 #include "archive/index_format.h"
 #include "archive/messages.h"
-#include "archive/status_sink.h"
 #include "archive/tuk_file.h"
 #include "archive/writer_lock.h"
 
@@ -23,7 +22,7 @@ namespace tuk {
 AddStatus TukFile::OpenInput(const char* path, platform::File& input,
                              uint32_t& size) {
   if (!input.Open(path, platform::File::Mode::Read)) {
-    SayError("ERROR! inputFile: %s\n", path);
+    messages.SayError("ERROR! inputFile: %s\n", path);
     ++skippedInputs;
     return AddStatus::Skipped;
   }
@@ -31,7 +30,7 @@ AddStatus TukFile::OpenInput(const char* path, platform::File& input,
   // A size that cannot be taken reads as the largest 32-bit value.
   const uint64_t length = measured < 0 ? 0xFFFFFFFFu : static_cast<uint64_t>(measured);
   if (length >= kMaxInputFileSize) {
-    SayError("ERRROR! input file too big!: %llu\n",
+    messages.SayError("ERRROR! input file too big!: %llu\n",
              static_cast<unsigned long long>(length));
     ++skippedInputs;
     return AddStatus::Skipped;
@@ -39,7 +38,7 @@ AddStatus TukFile::OpenInput(const char* path, platform::File& input,
   const size_t pathLength = std::strlen(path);
   if (pathLength < basePathLength ||
       prefixLength + (pathLength - basePathLength) > kMaxNameLength) {
-    SayError("ERROR! Name too long: %s\n", path);
+    messages.SayError("ERROR! Name too long: %s\n", path);
     ++skippedInputs;
     return AddStatus::Skipped;
   }
@@ -52,13 +51,13 @@ AddStatus TukFile::AddFile(const char* path) {
   uint32_t size = 0;
   if (OpenInput(path, input, size) != AddStatus::Added) return AddStatus::Skipped;
   if (size >= rawCapacity && !GrowRawBuffer(uint64_t{size} + 512)) {
-    SayError("ERROR! Not enough memory for: %s\n", path);
+    messages.SayError("ERROR! Not enough memory for: %s\n", path);
     ++skippedInputs;
     return AddStatus::Skipped;
   }
   currentSize = size;
   if (size > 0 && input.Read(rawBuffer.get(), currentSize) != size) {
-    SayError("ERROR! inputFile: %s\n", path);
+    messages.SayError("ERROR! inputFile: %s\n", path);
     ++skippedInputs;
     return AddStatus::Skipped;
   }
@@ -67,7 +66,7 @@ AddStatus TukFile::AddFile(const char* path) {
   const WriteStatus stored = StoreFilePayload(currentSize, path);
   if (stored == WriteStatus::Ok) return AddStatus::Added;
   if (stored == WriteStatus::NameTooLong) {
-    SayError("ERROR! Name too long: %s\n", path);
+    messages.SayError("ERROR! Name too long: %s\n", path);
     ++skippedInputs;
     return AddStatus::Skipped;
   }
@@ -83,12 +82,12 @@ AddStatus TukFile::AddFileCompressed(const char* path, CompressPipeline& pipelin
   try {
     bytes.resize(size);
   } catch (const std::bad_alloc&) {
-    SayError("ERROR! Not enough memory for: %s\n", path);
+    messages.SayError("ERROR! Not enough memory for: %s\n", path);
     ++skippedInputs;
     return AddStatus::Skipped;
   }
   if (size > 0 && input.Read(bytes.data(), size) != size) {
-    SayError("ERROR! inputFile: %s\n", path);
+    messages.SayError("ERROR! inputFile: %s\n", path);
     ++skippedInputs;
     return AddStatus::Skipped;
   }
@@ -96,7 +95,7 @@ AddStatus TukFile::AddFileCompressed(const char* path, CompressPipeline& pipelin
   try {
     pipeline.Submit(path, std::move(bytes));
   } catch (const std::bad_alloc&) {
-    SayError("ERROR! Not enough memory for: %s\n", path);
+    messages.SayError("ERROR! Not enough memory for: %s\n", path);
     ++skippedInputs;
     return AddStatus::Skipped;
   }
@@ -109,7 +108,7 @@ AddStatus TukFile::WriteCompressed(CompressPipeline& pipeline, bool all) {
     const WriteStatus stored =
         payload.complete ? AppendEncodedPayload(payload) : WriteStatus::NoMemory;
     if (stored == WriteStatus::NameTooLong) {
-      SayError("ERROR! Name too long: %s\n", payload.name.c_str());
+      messages.SayError("ERROR! Name too long: %s\n", payload.name.c_str());
       ++skippedInputs;
     } else if (stored != WriteStatus::Ok) {
       lastFailure = stored;
@@ -141,7 +140,7 @@ WriteStatus TukFile::FinishArchive() {
 }
 
 WriteStatus TukFile::WriteIndex() {
-  StatusReceiver().ShowStatus("Writing Index...");
+  context.ShowStatus("Writing Index...");
   const int64_t position = tukFileStream.Tell();
   if (position < 0) return WriteStatus::WriteFailed;
 
@@ -187,7 +186,9 @@ std::string DestinationDirectory(const char* archivePath) {
   return path.substr(0, separator);
 }
 
-void SayPathTooLong(const char* path) { SayError("ERROR! Path too long: %s\n", path); }
+void SayPathTooLong(const Messages& messages, const char* path) {
+  messages.SayError("ERROR! Path too long: %s\n", path);
+}
 
 // Adds the gathered files in ten slices, asking the status receiver
 // between slices whether to stop. False when the archive cannot be
@@ -213,28 +214,29 @@ bool AddGatheredFiles(TukFile& archive) {
     char progress[64] = "00 %";
     for (uint32_t slice = 0; slice < 10; ++slice) {
       progress[0] = static_cast<char>('0' + slice);
-      StatusReceiver().ShowStatus(progress);
-      if (StatusReceiver().IsCancelled()) return finish();
+      archive.context.ShowStatus(progress);
+      if (archive.context.IsCancelled()) return finish();
       for (uint32_t i = 0; i < q; ++i, ++next) {
         if (add(next) == AddStatus::Failed) return false;
       }
     }
   }
-  if (StatusReceiver().IsCancelled()) return finish();
+  if (archive.context.IsCancelled()) return finish();
   for (; next < n; ++next) {
     if (add(next) == AddStatus::Failed) return false;
   }
   if (!finish()) return false;
-  StatusReceiver().ShowStatus("100 %");
+  archive.context.ShowStatus("100 %");
   return true;
 }
 
-void ReportFailure(WriteStatus status, const char* archivePath) {
+void ReportFailure(const Messages& messages, WriteStatus status,
+                   const char* archivePath) {
   if (status == WriteStatus::ArchiveFull) {
-    SayError("ERROR! .tuk file would exceed 4 GB\n");
+    messages.SayError("ERROR! .tuk file would exceed 4 GB\n");
   } else if (status == WriteStatus::WriteFailed ||
              status == WriteStatus::NoMemory) {
-    SayError("ERROR! Could not write .tuk file: %s\n", archivePath);
+    messages.SayError("ERROR! Could not write .tuk file: %s\n", archivePath);
   }
   // ReadFailed was reported where the old archive was read.
 }
@@ -244,7 +246,8 @@ void ReportFailure(WriteStatus status, const char* archivePath) {
 uint32_t packTukFiles(char* sourceDir, char* PackDirName,
                       const char* archivePath, int32_t update,
                       int32_t compress, PackOutcome* outcome,
-                      const PackOptions* options) {
+                      const PackOptions* options, const Context& context) {
+  const Messages& messages = context.messages;
   PackOutcome ignored;
   PackOutcome& result = outcome != nullptr ? *outcome : ignored;
   result = PackOutcome::Failed;
@@ -252,11 +255,10 @@ uint32_t packTukFiles(char* sourceDir, char* PackDirName,
   // they are compressed.
   compress = options != nullptr && options->level > 0 ? 1 : 0;
 
-  StatusReceiver().ShowStatus("Packing...");
-  currentArchive.reset();
-  currentArchive.reset(new (std::nothrow) TukFile());
-  if (!currentArchive || !currentArchive->nameTable) return 1;
-  TukFile& archive = *currentArchive;
+  context.ShowStatus("Packing...");
+  std::unique_ptr<TukFile> archiveObject(new (std::nothrow) TukFile(context));
+  if (!archiveObject || !archiveObject->nameTable) return 1;
+  TukFile& archive = *archiveObject;
   if (options != nullptr) {
     archive.compressionLevel = options->level;
     archive.compressionThreads = options->threads;
@@ -266,7 +268,7 @@ uint32_t packTukFiles(char* sourceDir, char* PackDirName,
   for (const char* path : {static_cast<const char*>(sourceDir),
                            static_cast<const char*>(PackDirName), archivePath}) {
     if (std::strlen(path) >= kPathBufferSize) {
-      SayPathTooLong(path);
+      SayPathTooLong(messages, path);
       return 1;
     }
   }
@@ -298,16 +300,16 @@ uint32_t packTukFiles(char* sourceDir, char* PackDirName,
 
   archive.nameTable.reset(new (std::nothrow) NameTable());
   if (!archive.nameTable) return 1;
-  scanDirectory(sourceDir);
+  scanDirectory(archive, sourceDir);
   const uint32_t names = archive.nameTable->Count();
-  Say("TotalFiles: %u\n", names);
-  Say("  Uncompressed .tuk size (mb): %u\n", archive.totalSize >> 20);
+  messages.Say("TotalFiles: %u\n", names);
+  messages.Say("  Uncompressed .tuk size (mb): %u\n", archive.totalSize >> 20);
 
   const std::string tmpDestDirLoc = DestinationDirectory(archivePath);
-  Say("tmpDestDirLoc: %s\n", tmpDestDirLoc.c_str());
+  messages.Say("tmpDestDirLoc: %s\n", tmpDestDirLoc.c_str());
 
   if (names == 0) {
-    StatusReceiver().ShowStatus("No files to pack..");
+    context.ShowStatus("No files to pack..");
     return 1;
   }
   archive.entries.Reserve(names);
@@ -315,30 +317,30 @@ uint32_t packTukFiles(char* sourceDir, char* PackDirName,
   // The real sum, not the 32-bit one, decides whether the disk has room.
   const uint64_t needed = (archive.totalSize64 >> 20) * 2;
   if (needed > freeDiskSpaceMB(tmpDestDirLoc.c_str())) {
-    StatusReceiver().ShowStatus("Not enough free disk space!");
-    Say("  Free Disk Space (mb): %u\n", freeDiskSpaceMB(tmpDestDirLoc.c_str()));
+    context.ShowStatus("Not enough free disk space!");
+    messages.Say("  Free Disk Space (mb): %u\n", freeDiskSpaceMB(tmpDestDirLoc.c_str()));
     return 1;
   }
 
   // From before the old archive is read until the new one is in place.
-  const WriterLock lock(archivePath);
+  const WriterLock lock(archivePath, messages);
   platform::File existing;
   if (update == 1 && !existing.Open(archivePath, platform::File::Mode::Read)) {
     update = 0;
   }
   if (update == 1 && !ArchiveIndexReadable(archivePath)) {
-    SayError("ERROR! Reading from existing .tuk file: %s\n", archivePath);
+    messages.SayError("ERROR! Reading from existing .tuk file: %s\n", archivePath);
     return 1;
   }
   // Whatever lies at the archive path stays untouched until the new archive
   // is complete.
-  AtomicOutput target(archivePath);
+  AtomicOutput target(archivePath, context);
   platform::File output;
-  if (!output.Open(target.name().c_str(), platform::File::Mode::Write)) {
+  if (!output.Open(target.name().c_str(), platform::File::Mode::Write, context.faults)) {
     char text[kPathBufferSize + 64];
     std::snprintf(text, sizeof text, "Error! Could not create .tuk file: %s",
                   archivePath);
-    StatusReceiver().ShowStatus(text);
+    context.ShowStatus(text);
     return 1;
   }
   archive.tukFileStream = std::move(output);
@@ -346,8 +348,8 @@ uint32_t packTukFiles(char* sourceDir, char* PackDirName,
   // Abandons the output: the stream is dropped, and the partial file goes
   // with target.
   auto fail = [&](WriteStatus status) -> uint32_t {
-    ReportFailure(status, archivePath);
-    currentArchive.reset();
+    ReportFailure(messages, status, archivePath);
+    archiveObject.reset();
     return 1;
   };
 
@@ -359,7 +361,7 @@ uint32_t packTukFiles(char* sourceDir, char* PackDirName,
     }
     existing.Seek(0);
     if (archive.mode != kModeStored && archive.mode != kModeSegmented) {
-      SayError("ERROR! Unknown .tuk mode: %u\n", archive.mode);
+      messages.SayError("ERROR! Unknown .tuk mode: %u\n", archive.mode);
       return fail(WriteStatus::Ok);
     }
   } else {
@@ -382,25 +384,27 @@ uint32_t packTukFiles(char* sourceDir, char* PackDirName,
 
   const uint32_t entryCount = archive.entries.count;
   const bool complete = archive.skippedInputs == 0 && allCarried;
-  currentArchive.reset();
+  archiveObject.reset();
 
   // With nothing packed, no archive is left, and whatever lay at the
   // archive path before stays as it was.
   if (entryCount == 0) return 0;
   if (!target.Commit()) {
-    SayError("ERROR! Could not write .tuk file: %s\n", archivePath);
+    messages.SayError("ERROR! Could not write .tuk file: %s\n", archivePath);
     return 1;
   }
 
   char text[64];
   std::snprintf(text, sizeof text, "Files packed: %u", entryCount);
-  StatusReceiver().ShowStatus(text);
+  context.ShowStatus(text);
   result = complete ? PackOutcome::Complete : PackOutcome::Incomplete;
   return entryCount;
 }
 
-uint32_t packByName(const char* name, int32_t compress, PackOutcome* outcome) {
-  StatusReceiver().ShowStatus("Packing...");
+uint32_t packByName(const char* name, int32_t compress, PackOutcome* outcome,
+                    const Context& context) {
+  const Messages& messages = context.messages;
+  context.ShowStatus("Packing...");
   const std::string nameText(name);
   std::string sourceDir = "../" + nameText;
   std::string packDirName = nameText;
@@ -413,17 +417,17 @@ uint32_t packByName(const char* name, int32_t compress, PackOutcome* outcome) {
     };
     if (equalsIgnoringCase("sound")) {
       compress = 0;
-      Say("FORCING sound.tuk uncompressed\n");
+      messages.Say("FORCING sound.tuk uncompressed\n");
     } else if (equalsIgnoringCase("music")) {
       compress = 0;
-      Say("FORCING music.tuk uncompressed\n");
+      messages.Say("FORCING music.tuk uncompressed\n");
     }
   }
   // Room for the '/' that PackDirName gets.
   sourceDir.push_back('\0');
   packDirName.append(2, '\0');
   packTukFiles(&sourceDir[0], &packDirName[0], archivePath.c_str(), 0, compress,
-               outcome);
+               outcome, nullptr, context);
   return 0;
 }
 

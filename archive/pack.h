@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "archive/context.h"
+
 namespace tuk {
 
 // How a packing ended, for callers that need more than the entry count.
@@ -33,16 +35,20 @@ struct PackOptions {
 uint32_t packTukFiles(char* sourceDir, char* PackDirName,
                       const char* archivePath, int32_t update,
                       int32_t compress, PackOutcome* outcome = nullptr,
-                      const PackOptions* options = nullptr);
+                      const PackOptions* options = nullptr,
+                      const Context& context = Context());
 
 // Packs ../name into name.tuk with the prefix name/. Returns 0.
 uint32_t packByName(const char* name, int32_t compress,
-                    PackOutcome* outcome = nullptr);
+                    PackOutcome* outcome = nullptr,
+                    const Context& context = Context());
 
-// Gather into currentArchive's name table every file below a directory
+class TukFile;
+
+// Gather into the archive's name table every file below a directory
 // (depth first: a directory's files, then its subdirectories), adding their
 // sizes to its totalSize.
-void scanDirectory(const char* directory);
-void addDirectoryFiles(const char* pattern);
+void scanDirectory(TukFile& archive, const char* directory);
+void addDirectoryFiles(TukFile& archive, const char* pattern);
 
 }  // namespace tuk

@@ -17,8 +17,9 @@ void SlashesForward(char* text) {
   }
 }
 
-void SayPaths(const char* strDirSource, const char* strTukName) {
-  Say("strDirSource: %s strTukName: %s\n", strDirSource, strTukName);
+void SayPaths(const Messages& messages, const char* strDirSource,
+              const char* strTukName) {
+  messages.Say("strDirSource: %s strTukName: %s\n", strDirSource, strTukName);
 }
 
 }  // namespace
@@ -63,15 +64,16 @@ bool PathIsInside(const std::string& path, const std::string& directory) {
   return true;
 }
 
-uint32_t checkPackPaths(char* strDirSource, char* strTukName) {
+uint32_t checkPackPaths(char* strDirSource, char* strTukName,
+                        const Messages& messages) {
   // Only the first 511 characters would be looked at: a longer path could
   // hide what follows them.
   if (std::strlen(strDirSource) >= kPathBufferSize) {
-    SayError("ERROR! Path too long: %s\n", strDirSource);
+    messages.SayError("ERROR! Path too long: %s\n", strDirSource);
     return 3;
   }
   if (std::strlen(strTukName) >= kPathBufferSize) {
-    SayError("ERROR! Path too long: %s\n", strTukName);
+    messages.SayError("ERROR! Path too long: %s\n", strTukName);
     return 3;
   }
   lowerCasePath(strDirSource);
@@ -90,18 +92,18 @@ uint32_t checkPackPaths(char* strDirSource, char* strTukName) {
     if (lowered[i] == '\0' || lowered[i] != strDirSource[i]) break;
   }
   if (inside) {
-    SayError("ERROR! save inside source dir\n");
-    SayPaths(strDirSource, strTukName);
+    messages.SayError("ERROR! save inside source dir\n");
+    SayPaths(messages, strDirSource, strTukName);
     return 2;
   }
   if (hasIllegalChars(strDirSource, 1) != 0) {
-    SayError("ERROR! Illegal Characters (strDirSource)\n");
-    SayPaths(strDirSource, strTukName);
+    messages.SayError("ERROR! Illegal Characters (strDirSource)\n");
+    SayPaths(messages, strDirSource, strTukName);
     return 3;
   }
   if (hasIllegalChars(strTukName, 1) != 0) {
-    SayError("ERROR! Illegal Characters (strTukName)\n");
-    SayPaths(strDirSource, strTukName);
+    messages.SayError("ERROR! Illegal Characters (strTukName)\n");
+    SayPaths(messages, strDirSource, strTukName);
     return 3;
   }
   return 0;

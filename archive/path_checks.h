@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "archive/messages.h"
+
 namespace tuk {
 
 // 0 when both paths are acceptable; 2 when the archive lies inside the
@@ -12,7 +14,8 @@ namespace tuk {
 // Both strings are rewritten in place ('\' to '/'; strDirSource also lower
 // case). Paths of 512 characters or more are refused with 3 (strTukName
 // with "ERROR! Path too long: ").
-uint32_t checkPackPaths(char* strDirSource, char* strTukName);
+uint32_t checkPackPaths(char* strDirSource, char* strTukName,
+                        const Messages& messages = Messages());
 
 // Whether path is directory itself or lies below it, comparing whole
 // components of both paths once resolved (links, "." and ".." followed as

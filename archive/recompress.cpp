@@ -7,7 +7,6 @@
 #include "archive/atomic_output.h"
 #include "archive/checksum.h"
 #include "archive/messages.h"
-#include "archive/status_sink.h"
 
 namespace tuk {
 namespace {
@@ -20,10 +19,10 @@ bool CopyEntries(TukFile& from, TukFile& to, CompressPipeline* pipeline) {
   from.checkChecksums = true;
   for (uint32_t i = 0; i < from.entries.count; ++i) {
     const IndexEntry& entry = from.entries.At(i);
-    StatusReceiver().ShowStatus(entry.name);
+    from.context.ShowStatus(entry.name);
     const uint8_t* bytes = from.Extract(i, nullptr);
     if (bytes == nullptr) {
-      SayError("ERROR! Could not read entry: %s\n", entry.name);
+      from.messages.SayError("ERROR! Could not read entry: %s\n", entry.name);
       return false;
     }
     std::vector<uint8_t> copy(bytes, bytes + entry.size);
@@ -45,16 +44,17 @@ bool CopyEntries(TukFile& from, TukFile& to, CompressPipeline* pipeline) {
 }  // namespace
 
 bool RecompressArchive(TukFile& archive, int level, unsigned threads) {
-  AtomicOutput target(archive.tuk_file_name);
+  AtomicOutput target(archive.tuk_file_name, archive.context);
   bool written = false;
   try {
-    std::unique_ptr<TukFile> writer(new TukFile());
+    std::unique_ptr<TukFile> writer(new TukFile(archive.context));
     writer->mode = level > 0 ? kModeSegmented : kModeStored;
     writer->compressionLevel = level;
     writer->compressionThreads = threads;
     writer->writeChecksums = true;
     writer->prefix = "";
-    if (writer->tukFileStream.Open(target.name().c_str(), platform::File::Mode::Write) &&
+    if (writer->tukFileStream.Open(target.name().c_str(), platform::File::Mode::Write,
+                                   archive.context.faults) &&
         writer->WriteHeader()) {
       std::unique_ptr<CompressPipeline> pipeline;
       if (level > 0) pipeline = std::make_unique<CompressPipeline>(level, threads);
@@ -67,7 +67,7 @@ bool RecompressArchive(TukFile& archive, int level, unsigned threads) {
   }
   archive.tukFileStream.Abandon();
   if (written && target.Commit()) return true;
-  SayError("ERROR! Could not write .tuk file: %s\n", archive.tuk_file_name);
+  archive.messages.SayError("ERROR! Could not write .tuk file: %s\n", archive.tuk_file_name);
   return false;
 }
 

@@ -5,13 +5,12 @@
 
 #include "archive/copy_bytes.h"
 #include "archive/atomic_output.h"
-#include "archive/status_sink.h"
 #include "archive/tuk_file.h"
 
 namespace tuk {
 int32_t TukFile::AddReplaceFile(uint32_t index, uint32_t size,
                                 const char* newName) {
-  StatusReceiver().ShowStatus("AddReplaceFile()");
+  context.ShowStatus("AddReplaceFile()");
   const bool adding = index == entries.count;
   if (index > entries.count || (adding && newName == nullptr) ||
       (mode != kModeStored && mode != kModeSegmented)) {
@@ -20,15 +19,15 @@ int32_t TukFile::AddReplaceFile(uint32_t index, uint32_t size,
   if (!packedBuffer && !GrowPackedBuffer(kInitialPackedCapacity)) return 1;
   currentSize = size;
 
-  AtomicOutput target(tuk_file_name);
+  AtomicOutput target(tuk_file_name, context);
   platform::File temp;
-  if (!temp.Open(target.name().c_str(), platform::File::Mode::Write)) {
-    StatusReceiver().ShowStatus("Error! Could not create Temp .tuk File!");
+  if (!temp.Open(target.name().c_str(), platform::File::Mode::Write, context.faults)) {
+    context.ShowStatus("Error! Could not create Temp .tuk File!");
     return 1;
   }
   platform::File archive;
   if (!archive.Open(tuk_file_name, platform::File::Mode::Read)) {
-    StatusReceiver().ShowStatus("Error! Could not open .tuk File!");
+    context.ShowStatus("Error! Could not open .tuk File!");
     temp.Abandon();
     return 1;
   }
@@ -63,14 +62,14 @@ int32_t TukFile::AddReplaceFile(uint32_t index, uint32_t size,
   const uint64_t oldEnd = static_cast<uint64_t>(oldOffset) + oldStored;
   if (oldOffset < kHeaderSize || oldEnd > indexOffset) return fail();
 
-  StatusReceiver().ShowStatus("  Please wait...");
+  context.ShowStatus("  Please wait...");
   if (!archive.Seek(0) ||
       CopyBytes(archive, temp, oldOffset, packedBuffer.get(), packedCapacity) !=
           CopyResult::kDone) {
     return fail();
   }
 
-  StatusReceiver().ShowStatus("  Inserting New File...");
+  context.ShowStatus("  Inserting New File...");
   tukFileStream = std::move(temp);
   const char* name = adding ? newName : entries.At(index).name;
   const std::string nameCopy(name);
@@ -79,14 +78,14 @@ int32_t TukFile::AddReplaceFile(uint32_t index, uint32_t size,
   entries.PopBack();
   --entries.count;
 
-  StatusReceiver().ShowStatus("  Appending Remaining archives...");
+  context.ShowStatus("  Appending Remaining archives...");
   if (!archive.Seek(oldEnd) ||
       CopyBytes(archive, tukFileStream, indexOffset - oldEnd, packedBuffer.get(),
                 packedCapacity) != CopyResult::kDone) {
     return fail();
   }
 
-  StatusReceiver().ShowStatus("  Writing Index...");
+  context.ShowStatus("  Writing Index...");
   const uint32_t delta = stored.storedSize - oldStored;  // wraps when shorter
   if (adding) {
     entries.Resize(entries.count);
@@ -109,16 +108,16 @@ int32_t TukFile::AddReplaceFile(uint32_t index, uint32_t size,
   if (FinishArchive() != WriteStatus::Ok) return fail();
   archive.Close();
 
-  StatusReceiver().ShowStatus("  Moving file...");
+  context.ShowStatus("  Moving file...");
   if (!target.Commit()) {
-    StatusReceiver().ShowStatus("ERROR! Could not update .tuk!");
+    context.ShowStatus("ERROR! Could not update .tuk!");
     return fail();
   }
   basePathLength = savedBasePath;
   prefixLength = savedPrefixLength;
   prefix = savedPrefix;
   totalSize = totalSize - (adding ? 0 : savedEntries.At(index).size) + size;
-  StatusReceiver().ShowStatus(".tuk was updated.");
+  context.ShowStatus(".tuk was updated.");
   return 0;
 }
 

@@ -1,5 +1,5 @@
 // The receiver of the library's progress and status texts. The legacy
-// programs never show them; a front end may install a receiver of its own.
+// programs never show them; a front end may hand in a receiver of its own.
 #pragma once
 
 namespace tuk {
@@ -11,10 +11,5 @@ class StatusSink {
   // Asked between slices of a long operation; true stops it early.
   virtual bool IsCancelled() { return false; }
 };
-
-// The process-wide receiver: a do-nothing one unless SetStatusSink chose
-// another (null restores the default).
-StatusSink& StatusReceiver();
-void SetStatusSink(StatusSink* sink);
 
 }  // namespace tuk

@@ -6,8 +6,6 @@
 
 namespace tuk {
 
-std::unique_ptr<TukFile> currentArchive;
-
 namespace {
 
 // Uninitialised on purpose: pages of a large buffer cost memory only once
@@ -20,22 +18,13 @@ std::unique_ptr<uint8_t[]> Allocate(uint64_t bytes) {
 
 }  // namespace
 
-// The trace numbers mark the construction's stages; the unpack program has
-// always shown them.
-TukFile::TukFile() {
-  Trace("TukFile()\n");
-  Trace("  %d\n", 26);
-  Trace("  %d\n", 46);
-  Trace("  %d\n", 48);
-  Trace("  %d\n", 54);
+TukFile::TukFile(const Context& context)
+    : context(context), messages(this->context.messages) {
   rawBuffer = Allocate(kInitialRawCapacity);
   if (rawBuffer) rawCapacity = kInitialRawCapacity;
-  Trace("  %d\n", 58);
   packedBuffer = Allocate(kInitialPackedCapacity);
   if (packedBuffer) packedCapacity = kInitialPackedCapacity;
-  Trace("  %d\n", 64);
   nameTable.reset(new (std::nothrow) NameTable());
-  Trace("end TukFile()\n");
 }
 
 TukFile::~TukFile() = default;

@@ -8,6 +8,7 @@
 #include <unordered_set>
 
 #include "archive/compress_pipeline.h"
+#include "archive/context.h"
 #include "archive/entry_list.h"
 #include "archive/format.h"
 #include "archive/name_table.h"
@@ -38,7 +39,8 @@ class TukFile {
   static constexpr uint32_t kInitialPackedCapacity =
       kInitialRawCapacity * 3 / 2 + 260;
 
-  TukFile();
+  // Every operation on this object reports through context.
+  explicit TukFile(const Context& context = Context());
   ~TukFile();
   TukFile(const TukFile&) = delete;
   TukFile& operator=(const TukFile&) = delete;
@@ -116,6 +118,10 @@ class TukFile {
 
   // ---- State ----
 
+  // Where this object's lines, progress and (in tests) planned faults go.
+  Context context;
+  const Messages& messages;
+
   // The mode-1 encoder: 0 writes literal runs (as the legacy programs
   // always have), 1 to 9 compress at that level on compressionThreads.
   int compressionLevel = 0;
@@ -168,8 +174,5 @@ class TukFile {
 // its last record. An update must not take a file that fails this for an
 // archive: its entries would be lost.
 bool ArchiveIndexReadable(const char* path);
-
-// The archive object of the pack operation; empty when none is at work.
-extern std::unique_ptr<TukFile> currentArchive;
 
 }  // namespace tuk

@@ -3,15 +3,10 @@
 #include "archive/messages.h"
 
 namespace tuk {
-namespace {
-
-void SayWaiting(const char* lockPath) {
-  Notice("Waiting for another program writing the archive (%s)\n", lockPath);
-}
-
-}  // namespace
-
-WriterLock::WriterLock(const std::string& archivePath)
-    : held_(lock_.Acquire(archivePath + ".lock", SayWaiting)) {}
+WriterLock::WriterLock(const std::string& archivePath, const Messages& messages)
+    : held_(lock_.Acquire(archivePath + ".lock", [&messages](const char* lockPath) {
+        messages.Notice("Waiting for another program writing the archive (%s)\n",
+                        lockPath);
+      })) {}
 
 }  // namespace tuk

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "archive/messages.h"
 #include "platform/platform.h"
 
 namespace tuk {
@@ -13,7 +14,7 @@ class WriterLock {
  public:
   // Waits for the lock on archivePath (the file archivePath + ".lock"),
   // saying once on standard error that it waits.
-  explicit WriterLock(const std::string& archivePath);
+  WriterLock(const std::string& archivePath, const Messages& messages);
   // False when the lock file could not be made: writing goes on without
   // the lock, as it would on a filesystem without locks.
   bool held() const { return held_; }

@@ -54,7 +54,6 @@ void CheckFailed(const char* condition, const char* file, int line) {
 }
 
 void QuietOutput() {
-  SelectMessageSet(MessageSet::Silent);
   if (std::freopen("/dev/null", "w", stdout) == nullptr) {
     CheckFailed("freopen /dev/null", __FILE__, __LINE__);
   }

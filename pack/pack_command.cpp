@@ -28,7 +28,7 @@ int ExitCode(PackOutcome outcome) {
 
 }  // namespace
 
-int RunPack(int argc, char** argv) {
+int RunPack(int argc, char** argv, const Context& context) {
   const uint64_t start = platform::SystemTimeMs();
   Print("-- TUK Pack 1.5 --\n");
   const int words = argc - 1;
@@ -40,14 +40,14 @@ int RunPack(int argc, char** argv) {
     const bool update = words >= 4 && std::strncmp(argv[4], "-u", 2) == 0;
     if (update) Print("Updating existing .tuk!\n");
     packTukFiles(sourceDir.data(), packDirName.data(), argv[3], update ? 1 : 0,
-                 1, &outcome);
+                 1, &outcome, nullptr, context);
     std::printf(" TimeTaken: %llu\n",
                 static_cast<unsigned long long>(platform::SystemTimeMs() - start));
     std::fflush(stdout);
     return ExitCode(outcome);
   }
   if (words == 1) {
-    packByName(argv[1], 1, &outcome);
+    packByName(argv[1], 1, &outcome, context);
     return ExitCode(outcome);
   }
   Print("ERROR! Not enough command line arguments\n"

@@ -1,11 +1,18 @@
-// A seam for tests: makes the k-th file operation of a kind fail, so every
-// failure path of the library can be driven without special privileges.
-// Counting is always on and costs one increment per operation.
+// A seam for tests: a FaultPlan makes the k-th file operation of a kind
+// fail, so every failure path of the library can be driven without special
+// privileges. A plan is handed to the operations it watches (File::Open,
+// CreateDir, MoveFileReplace, SyncToDisk, ListDirectory); an operation given
+// none never fails on purpose and counts nothing.
 #pragma once
 
+#include <array>
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
 
-namespace tuk::platform::faults {
+namespace tuk::platform {
+
+namespace faults {
 
 enum class Op {
   Write,      // File::Write
@@ -18,20 +25,44 @@ enum class Op {
   kCount,
 };
 
-// Clears every counter and plan.
-void Reset();
-// The number of operations of this kind since the last Reset().
-uint64_t Count(Op op);
-// The n-th operation of this kind after the last Reset() (counting from 1)
-// fails; 0 disarms.
-void FailAt(Op op, uint64_t n);
-// Counts one operation and tells whether it is the one to fail.
-bool ShouldFail(Op op);
+}  // namespace faults
 
-// Makes directory listings report every entry's type as unknown, as some
-// filesystems do, so the fallback that finds the type itself is exercised.
-// Reset() turns it off.
-void HideEntryTypes(bool hidden);
-bool EntryTypesHidden();
+class FaultPlan {
+ public:
+  // Clears every counter and plan.
+  void Reset() {
+    for (auto& count : counts_) count.store(0);
+    for (auto& target : failAt_) target.store(0);
+    typesHidden_.store(false);
+  }
+  // The number of operations of this kind this plan has seen.
+  uint64_t Count(faults::Op op) const { return counts_[Slot(op)].load(); }
+  // The n-th operation of this kind (counting from 1) fails; 0 disarms.
+  void FailAt(faults::Op op, uint64_t n) { failAt_[Slot(op)].store(n); }
+  // Counts one operation and tells whether it is the one to fail.
+  bool ShouldFail(faults::Op op) {
+    const uint64_t n = counts_[Slot(op)].fetch_add(1) + 1;
+    const uint64_t target = failAt_[Slot(op)].load();
+    return target != 0 && n == target;
+  }
 
-}  // namespace tuk::platform::faults
+  // Makes directory listings report every entry's type as unknown, as some
+  // filesystems do, so the fallback that finds the type itself is run.
+  void HideEntryTypes(bool hidden) { typesHidden_.store(hidden); }
+  bool EntryTypesHidden() const { return typesHidden_.load(); }
+
+ private:
+  static constexpr size_t kKinds = static_cast<size_t>(faults::Op::kCount);
+  static size_t Slot(faults::Op op) { return static_cast<size_t>(op); }
+
+  std::array<std::atomic<uint64_t>, kKinds> counts_{};
+  std::array<std::atomic<uint64_t>, kKinds> failAt_{};
+  std::atomic<bool> typesHidden_{false};
+};
+
+// Counts an operation against plan, when there is one.
+inline bool ShouldFail(FaultPlan* plan, faults::Op op) {
+  return plan != nullptr && plan->ShouldFail(op);
+}
+
+}  // namespace tuk::platform

@@ -54,6 +54,7 @@ File::~File() { Abandon(); }
 File::File(File&& other) noexcept
     : handle_(std::exchange(other.handle_, nullptr)),
       writable_(other.writable_),
+      faults_(other.faults_),
       buffer_(std::move(other.buffer_)),
       position_(other.position_) {}
 
@@ -62,17 +63,19 @@ File& File::operator=(File&& other) noexcept {
     Abandon();
     handle_ = std::exchange(other.handle_, nullptr);
     writable_ = other.writable_;
+    faults_ = other.faults_;
     buffer_ = std::move(other.buffer_);
     position_ = other.position_;
   }
   return *this;
 }
 
-bool File::Open(const char* path, Mode mode) {
+bool File::Open(const char* path, Mode mode, FaultPlan* faults) {
   Abandon();
+  faults_ = faults;
   const char* fopenMode = "rb";
   if (mode == Mode::Write) {
-    if (faults::ShouldFail(faults::Op::OpenWrite)) return false;
+    if (ShouldFail(faults_, faults::Op::OpenWrite)) return false;
     fopenMode = "wb";
   } else if (mode == Mode::ReadText) {
     fopenMode = "r";
@@ -95,7 +98,7 @@ size_t File::Read(void* buffer, size_t length) {
 
 bool File::Write(const void* buffer, size_t length) {
   if (handle_ == nullptr) return false;
-  if (faults::ShouldFail(faults::Op::Write)) return false;
+  if (ShouldFail(faults_, faults::Op::Write)) return false;
   if (length == 0) return true;
   if (std::fwrite(buffer, 1, length, handle_) != length) {
     position_ = -1;
@@ -162,14 +165,14 @@ bool File::ReadLine(char* buffer, int capacity) {
 
 bool File::Flush() {
   if (handle_ == nullptr) return false;
-  if (faults::ShouldFail(faults::Op::Flush)) return false;
+  if (ShouldFail(faults_, faults::Op::Flush)) return false;
   return std::fflush(handle_) == 0;
 }
 
 bool File::Close() {
   if (handle_ == nullptr) return false;
   bool ok = true;
-  if (writable_ && faults::ShouldFail(faults::Op::Close)) ok = false;
+  if (writable_ && ShouldFail(faults_, faults::Op::Close)) ok = false;
   if (std::fclose(std::exchange(handle_, nullptr)) != 0) ok = false;
   position_ = -1;
   return ok;

@@ -8,11 +8,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace tuk::platform {
+
+class FaultPlan;  // fault_injection.h: a test's plan of failing operations
 
 // ---- Files ---------------------------------------------------------------
 
@@ -34,7 +37,9 @@ class File {
   File(File&& other) noexcept;
   File& operator=(File&& other) noexcept;
 
-  bool Open(const char* path, Mode mode);
+  // A fault plan, when given, watches this file's opening for writing, its
+  // writes, flushes and closing.
+  bool Open(const char* path, Mode mode, FaultPlan* faults = nullptr);
   bool IsOpen() const { return handle_ != nullptr; }
 
   // Returns the number of bytes read; fewer than asked at the end of the
@@ -66,6 +71,7 @@ class File {
  private:
   std::FILE* handle_ = nullptr;
   bool writable_ = false;
+  FaultPlan* faults_ = nullptr;
   // The stream's buffer (the C runtime would pick a small one of its own,
   // and ask the system for the file's block size to do so).
   std::unique_ptr<char[]> buffer_;
@@ -109,7 +115,8 @@ class ExclusiveLock {
 
   // Blocks until the lock is held; onWait runs once if another holds it
   // first. False when the lock file cannot be made.
-  bool Acquire(const std::string& path, void (*onWait)(const char* path));
+  bool Acquire(const std::string& path,
+               const std::function<void(const char* path)>& onWait);
   void Release();
 
  private:
@@ -122,15 +129,16 @@ class ExclusiveLock {
 bool GetCurrentDir(std::string& path);
 bool SetCurrentDir(const char* path);
 // False when the directory could not be created, also when it exists.
-bool CreateDir(const char* path);
+bool CreateDir(const char* path, FaultPlan* faults = nullptr);
 bool IsDirectory(const char* path);
 bool RemoveFile(const char* path);
 // Renames, replacing an existing destination. Fails across volumes.
-bool MoveFileReplace(const char* from, const char* to);
+bool MoveFileReplace(const char* from, const char* to,
+                     FaultPlan* faults = nullptr);
 // Makes a closed file's bytes, or a directory's entries (a rename into
 // it), durable: on the disk before this returns. False when the system
 // could not say so.
-bool SyncToDisk(const char* path);
+bool SyncToDisk(const char* path, FaultPlan* faults = nullptr);
 // The directory a path lies in: "." for a bare name.
 std::string ParentDirectory(const std::string& path);
 // Bytes the calling user may still write on the volume holding path.
@@ -159,7 +167,8 @@ struct DirEntry {
 // A link to a directory is not listed, so a walk can never loop; a link to
 // a file is listed as that file; anything else is listed as special. False
 // when the directory cannot be read.
-bool ListDirectory(const char* pattern, std::vector<DirEntry>& entries);
+bool ListDirectory(const char* pattern, std::vector<DirEntry>& entries,
+                   FaultPlan* faults = nullptr);
 
 // The order ListDirectory sorts by.
 bool NameLess(const std::string& a, const std::string& b);

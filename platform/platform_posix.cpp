@@ -37,8 +37,8 @@ bool SetCurrentDir(const char* path) {
   return chdir(NativePath(path).c_str()) == 0;
 }
 
-bool CreateDir(const char* path) {
-  if (faults::ShouldFail(faults::Op::CreateDir)) return false;
+bool CreateDir(const char* path, FaultPlan* faults) {
+  if (ShouldFail(faults, faults::Op::CreateDir)) return false;
   return mkdir(NativePath(path).c_str(), 0777) == 0;
 }
 
@@ -51,13 +51,13 @@ bool RemoveFile(const char* path) {
   return unlink(NativePath(path).c_str()) == 0;
 }
 
-bool MoveFileReplace(const char* from, const char* to) {
-  if (faults::ShouldFail(faults::Op::Rename)) return false;
+bool MoveFileReplace(const char* from, const char* to, FaultPlan* faults) {
+  if (ShouldFail(faults, faults::Op::Rename)) return false;
   return rename(NativePath(from).c_str(), NativePath(to).c_str()) == 0;
 }
 
-bool SyncToDisk(const char* path) {
-  if (faults::ShouldFail(faults::Op::Sync)) return false;
+bool SyncToDisk(const char* path, FaultPlan* faults) {
+  if (ShouldFail(faults, faults::Op::Sync)) return false;
   const int fd = open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   const bool synced = fsync(fd) == 0;
@@ -115,7 +115,8 @@ size_t RandomAccessFile::ReadAt(uint64_t offset, void* buffer, size_t length) co
 // them. The name may be unlinked between one process opening the file and
 // locking it, so the lock only counts once it is on the file the name still
 // names.
-bool ExclusiveLock::Acquire(const std::string& path, void (*onWait)(const char*)) {
+bool ExclusiveLock::Acquire(const std::string& path,
+                            const std::function<void(const char*)>& onWait) {
   Release();
   const std::string native = NativePath(path.c_str());
   bool told = false;
@@ -123,7 +124,7 @@ bool ExclusiveLock::Acquire(const std::string& path, void (*onWait)(const char*)
     const int fd = open(native.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) return false;
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-      if (!told && onWait != nullptr) onWait(path.c_str());
+      if (!told && onWait) onWait(path.c_str());
       told = true;
       while (flock(fd, LOCK_EX) != 0) {
         if (errno != EINTR) {
@@ -159,7 +160,8 @@ struct DirCloser {
 
 }  // namespace
 
-bool ListDirectory(const char* pattern, std::vector<DirEntry>& entries) {
+bool ListDirectory(const char* pattern, std::vector<DirEntry>& entries,
+                   FaultPlan* faults) {
   entries.clear();
   const std::string native = NativePath(pattern);
   const size_t slash = native.rfind('/');
@@ -181,7 +183,7 @@ bool ListDirectory(const char* pattern, std::vector<DirEntry>& entries) {
     if (fnmatch(wildcard.c_str(), item->d_name, FNM_CASEFOLD) != 0) continue;
     DirEntry entry;
     entry.name = item->d_name;
-    const unsigned type = faults::EntryTypesHidden()
+    const unsigned type = faults != nullptr && faults->EntryTypesHidden()
                               ? static_cast<unsigned>(DT_UNKNOWN)
                               : static_cast<unsigned>(item->d_type);
     if (type == DT_DIR) {

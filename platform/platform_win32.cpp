@@ -71,7 +71,8 @@ size_t RandomAccessFile::ReadAt(uint64_t offset, void* buffer, size_t length) co
 
 // Opened without sharing, the file is the lock; FILE_FLAG_DELETE_ON_CLOSE
 // removes it when the handle closes, also when its process dies.
-bool ExclusiveLock::Acquire(const std::string& path, void (*onWait)(const char*)) {
+bool ExclusiveLock::Acquire(const std::string& path,
+                            const std::function<void(const char*)>& onWait) {
   Release();
   const std::string native = NativePath(path.c_str());
   bool told = false;
@@ -90,7 +91,7 @@ bool ExclusiveLock::Acquire(const std::string& path, void (*onWait)(const char*)
     const DWORD error = GetLastError();
     if (error == ERROR_ACCESS_DENIED && ++denials > 500) return false;
     if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) return false;
-    if (!told && onWait != nullptr) onWait(path.c_str());
+    if (!told && onWait) onWait(path.c_str());
     told = true;
     Sleep(20);
   }
@@ -123,8 +124,8 @@ bool SetCurrentDir(const char* path) {
   return SetCurrentDirectoryA(NativePath(path).c_str()) != 0;
 }
 
-bool CreateDir(const char* path) {
-  if (faults::ShouldFail(faults::Op::CreateDir)) return false;
+bool CreateDir(const char* path, FaultPlan* faults) {
+  if (ShouldFail(faults, faults::Op::CreateDir)) return false;
   return CreateDirectoryA(NativePath(path).c_str(), nullptr) != 0;
 }
 
@@ -138,8 +139,8 @@ bool RemoveFile(const char* path) {
   return DeleteFileA(NativePath(path).c_str()) != 0;
 }
 
-bool MoveFileReplace(const char* from, const char* to) {
-  if (faults::ShouldFail(faults::Op::Rename)) return false;
+bool MoveFileReplace(const char* from, const char* to, FaultPlan* faults) {
+  if (ShouldFail(faults, faults::Op::Rename)) return false;
   // Without MOVEFILE_COPY_ALLOWED a move to another volume fails, as
   // rename() does, instead of turning into a copy that is not atomic.
   // Write-through: the move is on the disk when the call returns.
@@ -147,8 +148,8 @@ bool MoveFileReplace(const char* from, const char* to) {
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
-bool SyncToDisk(const char* path) {
-  if (faults::ShouldFail(faults::Op::Sync)) return false;
+bool SyncToDisk(const char* path, FaultPlan* faults) {
+  if (ShouldFail(faults, faults::Op::Sync)) return false;
   if (IsDirectory(path)) return true;  // renames into it are written through
   const HANDLE file = CreateFileA(NativePath(path).c_str(), GENERIC_WRITE,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -260,7 +261,8 @@ bool ResolveLinkedFile(const std::string& path, DirEntry& entry) {
 
 }  // namespace
 
-bool ListDirectory(const char* pattern, std::vector<DirEntry>& entries) {
+bool ListDirectory(const char* pattern, std::vector<DirEntry>& entries,
+                   FaultPlan* /*faults*/) {
   entries.clear();
   const std::string native = NativePath(pattern);
   const size_t separator = native.find_last_of("\\:");

@@ -128,12 +128,12 @@ TEST(Recompress, AFailureLeavesTheArchiveAsItWas) {
   };
   for (const Case& c : {Case{faults::Op::Write, 1}, Case{faults::Op::Write, 3},
                         Case{faults::Op::Close, 1}, Case{faults::Op::OpenWrite, 1}}) {
-    TukFile archive;
+    platform::FaultPlan plan;
+    test::MessageCapture capture;
+    TukFile archive(capture.context(MessageSet::Common, &plan));
     archive.LoadIndex((dir / "a.tuk").c_str());
-    faults::Reset();
-    faults::FailAt(c.op, c.at);
+    plan.FailAt(c.op, c.at);
     EXPECT_FALSE(RecompressArchive(archive, 5, 2)) << static_cast<int>(c.op) << c.at;
-    faults::Reset();
     EXPECT_EQ(test::ReadFile(dir / "a.tuk"), before);
     EXPECT_FALSE(test::FileExists(dir / "a.tuk.tmp"));
   }

@@ -223,17 +223,15 @@ TEST(Decoder, ReportsFaultsOnlyInTheUnpackMessageSet) {
   const Bytes reserved = test::SegmentedPayload({Stream({17, 24, 0, 0})}, {0});
   uint8_t out[64];
   for (MessageSet set : {MessageSet::Common, MessageSet::WithUnpack}) {
-    SelectMessageSet(set);
     test::MessageCapture capture;
     EXPECT_EQ(Decompression(lookBehind.data(), static_cast<uint32_t>(lookBehind.size()),
-                            out, sizeof out), 0u);
+                            out, sizeof out, capture.messages(set)), 0u);
     EXPECT_EQ(Decompression(reserved.data(), static_cast<uint32_t>(reserved.size()),
-                            out, sizeof out), 0u);
+                            out, sizeof out, capture.messages(set)), 0u);
     EXPECT_EQ(capture.Text(), set == MessageSet::WithUnpack
                                   ? "ERROR! CRASH  Decompression()!\n"
                                   : "");
   }
-  SelectMessageSet(MessageSet::Common);
 }
 
 }  // namespace

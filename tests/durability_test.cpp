@@ -20,6 +20,9 @@ using test::Bytes;
 
 TEST(Durability, AFailedSyncStopsEveryRoadBeforeTheRename) {
   test::ScratchDir dir;
+  platform::FaultPlan plan;
+  test::MessageCapture capture;
+  const Context context = capture.context(MessageSet::Common, &plan);
   test::WriteFile(dir / "src/a.txt", "alpha");
   const std::string path = dir / "a.tuk";
   ASSERT_EQ(test::PackTree(dir / "src", "p", path).outcome, PackOutcome::Complete);
@@ -30,31 +33,31 @@ TEST(Durability, AFailedSyncStopsEveryRoadBeforeTheRename) {
     std::function<bool()> run;
   };
   const std::vector<Road> roads = {
-      {"update", [&] { return test::PackTree(dir / "src", "p", path, 1).outcome ==
+      {"update", [&] { return test::PackTree(dir / "src", "p", path, 1, &plan).outcome ==
                               PackOutcome::Complete; }},
-      {"new archive over it", [&] { return test::PackTree(dir / "src", "q", path).outcome ==
+      {"new archive over it", [&] { return test::PackTree(dir / "src", "q", path, 0, &plan).outcome ==
                                            PackOutcome::Complete; }},
       {"replace", [&] {
-         TukFile archive;
+         TukFile archive(context);
          archive.LoadIndex(path.c_str());
          std::memcpy(archive.rawBuffer.get(), "beta", 4);
          return archive.AddReplaceFile(0, 4) == 0;
        }},
       {"recompress", [&] {
-         TukFile archive;
+         TukFile archive(context);
          archive.LoadIndex(path.c_str());
          return RecompressArchive(archive, 5, 1);
        }},
       {"writer", [&] {
          ArchiveWriter writer;
-         return writer.Create(path, {1, 1}).ok() && writer.Finish().ok();
+         return writer.Create(path, {1, 1, &context}).ok() && writer.Finish().ok();
        }},
   };
   for (const Road& road : roads) {
-    faults::Reset();
-    faults::FailAt(faults::Op::Sync, 1);
+    plan.Reset();
+    plan.FailAt(faults::Op::Sync, 1);
     EXPECT_FALSE(road.run()) << road.name;
-    faults::Reset();
+    plan.Reset();
     EXPECT_EQ(test::ReadFile(path), before) << road.name;
     EXPECT_FALSE(test::FileExists(path + ".tmp")) << road.name;
   }
@@ -62,12 +65,12 @@ TEST(Durability, AFailedSyncStopsEveryRoadBeforeTheRename) {
   // A new archive where there was none is synced as well, and removed when
   // that fails; when it succeeds, the file and then its directory are.
   const std::string fresh = dir / "fresh.tuk";
-  faults::FailAt(faults::Op::Sync, 1);
-  EXPECT_EQ(test::PackTree(dir / "src", "p", fresh).outcome, PackOutcome::Failed);
-  faults::Reset();
+  plan.FailAt(faults::Op::Sync, 1);
+  EXPECT_EQ(test::PackTree(dir / "src", "p", fresh, 0, &plan).outcome, PackOutcome::Failed);
+  plan.Reset();
   EXPECT_FALSE(test::FileExists(fresh));
-  EXPECT_EQ(test::PackTree(dir / "src", "p", fresh).outcome, PackOutcome::Complete);
-  EXPECT_EQ(faults::Count(faults::Op::Sync), 2u);
+  EXPECT_EQ(test::PackTree(dir / "src", "p", fresh, 0, &plan).outcome, PackOutcome::Complete);
+  EXPECT_EQ(plan.Count(faults::Op::Sync), 2u);
 }
 
 }  // namespace

@@ -28,32 +28,31 @@ TEST(ExtractFaults, EveryFailedOperationIsReportedAndLeavesOnlyWholeFiles) {
   test::WriteFile(dir / "a.tuk", test::CraftArchive(kModeStored, entries));
   const std::string out = dir / "out";
 
+  platform::FaultPlan plan;
   auto extractAll = [&]() {
     fs::remove_all(out);
     fs::create_directory(out);
-    TukFile archive;
-    archive.LoadIndex((dir / "a.tuk").c_str());
     test::MessageCapture capture;
-    SelectMessageSet(MessageSet::WithUnpack);
+    TukFile archive(capture.context(MessageSet::WithUnpack, &plan));
+    archive.LoadIndex((dir / "a.tuk").c_str());
     const uint32_t result = archive.ExtractAll(out.c_str());
-    SelectMessageSet(MessageSet::Common);
     return std::make_pair(result, capture.Text());
   };
 
-  faults::Reset();
+  plan.Reset();
   ASSERT_EQ(extractAll().first, 0u);
   const faults::Op kinds[] = {faults::Op::Write, faults::Op::Close, faults::Op::CreateDir,
                               faults::Op::OpenWrite};
   std::vector<uint64_t> counts;
-  for (faults::Op op : kinds) counts.push_back(faults::Count(op));
+  for (faults::Op op : kinds) counts.push_back(plan.Count(op));
   EXPECT_EQ(counts[2], 4u);  // p, p/gfx, p/gfx/deep, p/snd: one creation each
 
   for (size_t kind = 0; kind < std::size(kinds); ++kind) {
     for (uint64_t k = 1; k <= counts[kind]; ++k) {
-      faults::Reset();
-      faults::FailAt(kinds[kind], k);
+      plan.Reset();
+      plan.FailAt(kinds[kind], k);
       const auto [result, text] = extractAll();
-      faults::Reset();
+      plan.Reset();
       const std::string where = std::to_string(kind) + "/" + std::to_string(k);
       EXPECT_EQ(result, 5u) << where;
       EXPECT_NE(text.find("ERROR! Could not write"), std::string::npos) << where;

@@ -46,9 +46,13 @@ class ExtractTest : public ::testing::Test {
   void SetUp() override {
     out = dir / "out";
     test::MakeDirs(out);
-    SelectMessageSet(MessageSet::WithUnpack);
   }
-  void TearDown() override { SelectMessageSet(MessageSet::Common); }
+
+  // From here on the archive's lines (the unpack program's set) go into
+  // capture.
+  static void Into(TukFile& archive, const test::MessageCapture& capture) {
+    archive.context.messages = capture.messages(MessageSet::WithUnpack);
+  }
 
   void Load(TukFile& archive, const Bytes& bytes) {
     const std::string path = dir / "a.tuk";
@@ -77,6 +81,7 @@ TEST_F(ExtractTest, BothModesRecreateTheTree) {
     TukFile archive;
     Load(archive, test::CraftArchive(mode, entries));
     test::MessageCapture capture;
+    Into(archive, capture);
     EXPECT_EQ(archive.ExtractAll(out.c_str()), 0u);
     EXPECT_EQ(capture.Text(), "unpackedSize_MB: 0\n");
     EXPECT_EQ(test::TreeContents(out), [&] {
@@ -120,6 +125,7 @@ TEST_F(ExtractTest, SizeMismatchesAndUnknownModesFail) {
   TukFile archive;
   Load(archive, test::CraftArchive(kModeStored, {shortStored, past, huge}));
   test::MessageCapture capture;
+  Into(archive, capture);
   EXPECT_EQ(archive.Extract(0, out.c_str()), nullptr);
   EXPECT_EQ(archive.Extract(1, out.c_str()), nullptr);
   EXPECT_EQ(archive.Extract(2, out.c_str()), nullptr);
@@ -159,6 +165,7 @@ TEST_F(ExtractTest, UnsafeNamesNeverReachTheDisk) {
                      test::StoredEntry("a\\..\\..\\outside", {4}),
                      test::StoredEntry("fine/..x", {5})}));
   test::MessageCapture capture;
+  Into(archive, capture);
   for (uint32_t i = 0; i < 4; ++i) EXPECT_EQ(archive.Extract(i, out.c_str()), nullptr);
   EXPECT_NE(archive.Extract(4, out.c_str()), nullptr);
   EXPECT_FALSE(test::FileExists(outside));
@@ -193,6 +200,7 @@ TEST_F(ExtractTest, LookupByIndexAndByName) {
                     kModeStored, {test::StoredEntry("Menu/A.txt", test::BytesOf("first")),
                                   test::StoredEntry("menu/a.TXT", test::BytesOf("second"))}));
   test::MessageCapture capture;
+  Into(archive, capture);
   EXPECT_EQ(archive.Extract(2, out.c_str()), nullptr);
   EXPECT_EQ(archive.ExtractByName("menu/a.txt ", out.c_str()), nullptr);
   EXPECT_NE(archive.ExtractByName("MENU/A.TXT", out.c_str()), nullptr);
@@ -209,6 +217,7 @@ TEST_F(ExtractTest, LookupByIndexAndByName) {
   gone.entries = archive.entries;
   std::strcpy(gone.tuk_file_name, (dir / "a.tuk").c_str());
   test::MessageCapture again;
+  Into(gone, again);
   EXPECT_EQ(gone.Extract(0, out.c_str()), nullptr);
   EXPECT_EQ(again.Text(), "ERROR! Extract(), .tuk file not open!\n");
 }
@@ -217,20 +226,23 @@ TEST_F(ExtractTest, AFailedWriteLeavesNoFileBehind) {
   TukFile archive;
   Load(archive, test::CraftArchive(kModeStored,
                                    {test::StoredEntry("d/f.bin", test::RandomBytes(100, 1))}));
+  platform::FaultPlan plan;
+  archive.context.faults = &plan;
   for (auto op : {platform::faults::Op::Write, platform::faults::Op::Close}) {
-    platform::faults::Reset();
-    platform::faults::FailAt(op, 1);
+    plan.Reset();
+    plan.FailAt(op, 1);
     test::MessageCapture capture;
+    Into(archive, capture);
     EXPECT_EQ(archive.Extract(0, out.c_str()), nullptr);
     EXPECT_EQ(capture.Text(), "ERROR! Could not write: d/f.bin\n");
     EXPECT_FALSE(test::FileExists(out + "/d/f.bin"));
   }
-  platform::faults::Reset();
-  platform::faults::FailAt(platform::faults::Op::OpenWrite, 1);
+  plan.Reset();
+  plan.FailAt(platform::faults::Op::OpenWrite, 1);
   test::MessageCapture capture;
+  Into(archive, capture);
   EXPECT_EQ(archive.Extract(0, out.c_str()), nullptr);
   EXPECT_EQ(capture.Text(), "ERROR! Could not write file: d/f.bin\n");
-  platform::faults::Reset();
 }
 
 TEST_F(ExtractTest, WholeArchiveStopsAtTheFirstFailure) {
@@ -240,6 +252,7 @@ TEST_F(ExtractTest, WholeArchiveStopsAtTheFirstFailure) {
   Load(archive, test::CraftArchive(kModeStored, {test::StoredEntry("1", {1}), bad,
                                                  test::StoredEntry("3", {3})}));
   test::MessageCapture capture;
+  Into(archive, capture);
   EXPECT_EQ(archive.ExtractAll(out.c_str()), 5u);
   EXPECT_EQ(capture.Text(), "unpackedSize_MB: 0\n"
                             "ERROR! Extract() fileSize: 2 should be: 9\n"
@@ -266,7 +279,9 @@ TEST_F(ExtractTest, UnpackingEveryArchiveOfAPattern) {
   std::replace(pattern.begin(), pattern.end(), '/', '\\');
   {
     test::MessageCapture capture;
-    EXPECT_EQ(unpackTukFiles(pattern.data(), nullptr, out.c_str()), 0);
+    EXPECT_EQ(unpackTukFiles(pattern.data(), nullptr, out.c_str(),
+                             capture.context(MessageSet::WithUnpack)),
+              0);
     EXPECT_NE(capture.Text().find("*** unpackTukFiles() tmpPath: " + (dir / "in/") + "\n"),
               std::string::npos);
   }
@@ -274,14 +289,17 @@ TEST_F(ExtractTest, UnpackingEveryArchiveOfAPattern) {
 
   std::string nothing = dir / "in/*.none";
   test::MessageCapture capture;
-  EXPECT_EQ(unpackTukFiles(nothing.data(), nullptr, out.c_str()), 0);
-  EXPECT_EQ(capture.Text(), "TukFile()\n  26\n  46\n  48\n  54\n  58\n  64\nend TukFile()\n"
-                            "*** unpackTukFiles() tmpPath: " + (dir / "in/") +
+  EXPECT_EQ(unpackTukFiles(nothing.data(), nullptr, out.c_str(),
+                           capture.context(MessageSet::WithUnpack)),
+            0);
+  EXPECT_EQ(capture.Text(), "*** unpackTukFiles() tmpPath: " + (dir / "in/") +
                                 "\n         " + nothing + "\nEND unpackTukFiles()" +
                                 nothing + "\n");
   std::string noStar = dir / "in/one.tuk";
   test::MessageCapture refused;
-  EXPECT_EQ(unpackTukFiles(noStar.data(), nullptr, out.c_str()), 2);
+  EXPECT_EQ(unpackTukFiles(noStar.data(), nullptr, out.c_str(),
+                           refused.context(MessageSet::WithUnpack)),
+            2);
   EXPECT_EQ(refused.Text(), "ERROR! unpackTukFiles() pattern has no '*'\n");
 
   // The first failure stops the search.

@@ -19,21 +19,18 @@ namespace {
 namespace faults = platform::faults;
 using test::Bytes;
 
-// Disarms the fault seam however a test ends.
-struct FaultPlan {
-  FaultPlan() { faults::Reset(); }
-  ~FaultPlan() { faults::Reset(); }
-};
+using platform::FaultPlan;
 
 struct MoveRun {
   int result = -1;
   std::string text;
 };
 
-MoveRun Move(const std::string& from, const std::string& to) {
+MoveRun Move(const std::string& from, const std::string& to, FaultPlan& plan) {
   test::MessageCapture capture;
   MoveRun run;
-  run.result = kelMoveFile(from.c_str(), to.c_str());
+  run.result = kelMoveFile(from.c_str(), to.c_str(),
+                           capture.context(MessageSet::Common, &plan));
   run.text = capture.Text();
   return run;
 }
@@ -44,10 +41,10 @@ TEST(FileMove, RenamesWithinAVolume) {
   const Bytes content = test::RandomBytes(1000, 1);
   test::WriteFile(dir / "a", content);
   test::WriteFile(dir / "b", "old destination");
-  const MoveRun run = Move(dir / "a", dir / "b");
+  const MoveRun run = Move(dir / "a", dir / "b", plan);
   EXPECT_EQ(run.result, 1);
   EXPECT_EQ(run.text, "");
-  EXPECT_EQ(faults::Count(faults::Op::OpenWrite), 0u);  // nothing copied
+  EXPECT_EQ(plan.Count(faults::Op::OpenWrite), 0u);  // nothing copied
   EXPECT_FALSE(test::FileExists(dir / "a"));
   EXPECT_EQ(test::ReadFile(dir / "b"), content);
 }
@@ -58,21 +55,21 @@ TEST(FileMove, CopiesWhenTheRenameFails) {
   const Bytes content = test::RandomBytes(150000, 2);
   test::WriteFile(dir / "a", content);
   test::WriteFile(dir / "b", "old destination");
-  faults::FailAt(faults::Op::Rename, 1);
-  const MoveRun run = Move(dir / "a", dir / "b");
+  plan.FailAt(faults::Op::Rename, 1);
+  const MoveRun run = Move(dir / "a", dir / "b", plan);
   EXPECT_EQ(run.result, 1);
   EXPECT_EQ(run.text, "");
   // 65,536 + 65,536 + 18,928 bytes.
-  EXPECT_EQ(faults::Count(faults::Op::Write), 3u);
+  EXPECT_EQ(plan.Count(faults::Op::Write), 3u);
   EXPECT_FALSE(test::FileExists(dir / "a"));
   EXPECT_FALSE(test::FileExists(dir / "b.part"));
   EXPECT_EQ(test::ReadFile(dir / "b"), content);
 
   // An empty source makes an empty destination.
-  faults::Reset();
+  plan.Reset();
   test::WriteFile(dir / "empty", Bytes{});
-  faults::FailAt(faults::Op::Rename, 1);
-  EXPECT_EQ(Move(dir / "empty", dir / "new").result, 1);
+  plan.FailAt(faults::Op::Rename, 1);
+  EXPECT_EQ(Move(dir / "empty", dir / "new", plan).result, 1);
   EXPECT_FALSE(test::FileExists(dir / "empty"));
   EXPECT_EQ(test::ReadFile(dir / "new"), Bytes{});
 }
@@ -81,13 +78,13 @@ TEST(FileMove, MissingPlacesLeaveTheSource) {
   test::ScratchDir dir;
   FaultPlan plan;
   test::WriteFile(dir / "a", "source");
-  const MoveRun noDirectory = Move(dir / "a", dir / "missing/b");
+  const MoveRun noDirectory = Move(dir / "a", dir / "missing/b", plan);
   EXPECT_EQ(noDirectory.result, 3);
   EXPECT_EQ(noDirectory.text,
             "Error! kelMoveFile(): Could not create file: " + dir.path() + "/missing/b\n");
   EXPECT_EQ(test::ReadFile(dir / "a"), test::BytesOf("source"));
 
-  const MoveRun noSource = Move(dir / "nothing", dir / "b");
+  const MoveRun noSource = Move(dir / "nothing", dir / "b", plan);
   EXPECT_EQ(noSource.result, 2);
   EXPECT_EQ(noSource.text,
             "Error! kelMoveFile(): Could not open file: " + dir.path() + "/nothing\n");
@@ -111,11 +108,11 @@ TEST(FileMove, FailedCopyChangesNothing) {
                         Case{faults::Op::OpenWrite, 1, 3}}) {
     test::WriteFile(dir / "a", content);
     test::WriteFile(dir / "b", destination);
-    faults::Reset();
-    faults::FailAt(faults::Op::Rename, 1);
-    faults::FailAt(c.op, c.at);
-    const MoveRun run = Move(dir / "a", dir / "b");
-    faults::Reset();
+    plan.Reset();
+    plan.FailAt(faults::Op::Rename, 1);
+    plan.FailAt(c.op, c.at);
+    const MoveRun run = Move(dir / "a", dir / "b", plan);
+    plan.Reset();
     EXPECT_EQ(run.result, c.result) << static_cast<int>(c.op) << " " << c.at;
     if (c.result == 5) {
       EXPECT_EQ(run.text,
@@ -142,7 +139,7 @@ CheckRun Check(const std::string& source, const std::string& archive) {
   b.resize(archive.size() + 1, '\0');
   test::MessageCapture capture;
   CheckRun run;
-  run.result = checkPackPaths(a.data(), b.data());
+  run.result = checkPackPaths(a.data(), b.data(), capture.messages());
   run.text = capture.Text();
   run.source = a.data();
   run.archive = b.data();

@@ -72,10 +72,9 @@ TEST_F(LoadIndexTest, OnlyASoundArchiveReadsAsEmpty) {
     TukFile archive;
     const std::string path = Write(c.bytes);
     for (MessageSet set : {MessageSet::WithUnpack, MessageSet::ErrorsOnly}) {
-      SelectMessageSet(set);
       test::MessageCapture capture;
+      archive.context.messages = capture.messages(set);
       archive.LoadIndex(path.c_str());
-      SelectMessageSet(MessageSet::Common);
       EXPECT_TRUE(archive.indexDamaged) << c.what;
       EXPECT_EQ(archive.entries.count, 0u) << c.what;
       EXPECT_NE(capture.Text().find("ERROR! Damaged index in " + path + "\n"),
@@ -89,11 +88,10 @@ TEST_F(LoadIndexTest, OnlyASoundArchiveReadsAsEmpty) {
 TEST_F(LoadIndexTest, MissingArchiveKeepsWhatWasLoadedAndSaysSo) {
   TukFile archive;
   archive.LoadIndex(Write(test::CraftArchive(0, {test::StoredEntry("x", {1})})).c_str());
-  SelectMessageSet(MessageSet::WithUnpack);
   test::MessageCapture capture;
+  archive.context.messages = capture.messages(MessageSet::WithUnpack);
   const std::string missing = dir / "missing.tuk";
   archive.LoadIndex(missing.c_str());
-  SelectMessageSet(MessageSet::Common);
   EXPECT_EQ(capture.Text(), "LoadIndex( \"" + missing + "\" )\ntuk_file_name: " +
                                 (dir / "a.tuk") + " <- " + missing +
                                 "\ntukFileStream_openFail() \n");
@@ -129,12 +127,10 @@ TEST_F(LoadIndexTest, DamagedIndexKeepsTheEntriesBeforeTheDamage) {
   };
   for (const Case& c : {Case{"name length", longName, 1}, Case{"count", hugeCount, 3},
                         Case{"cut", cut, 2}, Case{"name past end", nameBeyondEnd, 1}}) {
-    SelectMessageSet(MessageSet::WithUnpack);
     test::MessageCapture capture;
-    TukFile archive;
+    TukFile archive(capture.context(MessageSet::WithUnpack));
     const std::string path = Write(c.bytes);
     archive.LoadIndex(path.c_str());
-    SelectMessageSet(MessageSet::Common);
     EXPECT_TRUE(archive.indexDamaged) << c.what;
     EXPECT_EQ(archive.entries.count, c.kept) << c.what;
     EXPECT_STREQ(archive.entries.At(0).name, "first") << c.what;
@@ -144,18 +140,6 @@ TEST_F(LoadIndexTest, DamagedIndexKeepsTheEntriesBeforeTheDamage) {
   }
 }
 
-TEST(ArchiveObject, ConstructionTraceOnlyInTheUnpackMessageSet) {
-  for (MessageSet set : {MessageSet::Common, MessageSet::WithUnpack}) {
-    SelectMessageSet(set);
-    test::MessageCapture capture;
-    { TukFile archive; }
-    SelectMessageSet(MessageSet::Common);
-    EXPECT_EQ(capture.Text(),
-              set == MessageSet::WithUnpack
-                  ? "TukFile()\n  26\n  46\n  48\n  54\n  58\n  64\nend TukFile()\n"
-                  : "");
-  }
-}
 
 }  // namespace
 }  // namespace tuk

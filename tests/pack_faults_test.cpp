@@ -39,16 +39,13 @@ const char* KindName(Op op) {
   }
 }
 
-struct FaultPlan {
-  FaultPlan() { faults::Reset(); }
-  ~FaultPlan() { faults::Reset(); }
-};
+using platform::FaultPlan;
 
 using test::PackRun;
 
 PackRun Pack(const std::string& source, const std::string& prefix,
-             const std::string& archivePath, int32_t update = 0) {
-  return test::PackTree(source, prefix, archivePath, update);
+             const std::string& archivePath, int32_t update, FaultPlan& plan) {
+  return test::PackTree(source, prefix, archivePath, update, &plan);
 }
 
 // What the archive at path holds, read through the library's own reader:
@@ -118,10 +115,10 @@ void ExpectNothingLost(const Scenario& s, const PackRun& run, const std::string&
 void RunMatrix(const Scenario& s) {
   FaultPlan plan;
   Restore(s);
-  faults::Reset();
-  ExpectComplete(s, Pack(s.source, s.prefix, s.archive, s.update), "no fault");
+  plan.Reset();
+  ExpectComplete(s, Pack(s.source, s.prefix, s.archive, s.update, plan), "no fault");
   uint64_t counts[static_cast<size_t>(Op::kCount)] = {};
-  for (Op op : kKinds) counts[static_cast<size_t>(op)] = faults::Count(op);
+  for (Op op : kKinds) counts[static_cast<size_t>(op)] = plan.Count(op);
   EXPECT_GT(counts[static_cast<size_t>(Op::Write)], 2u);
   EXPECT_EQ(counts[static_cast<size_t>(Op::Rename)], 1u);  // <archive>.tmp moved into place
 
@@ -129,10 +126,10 @@ void RunMatrix(const Scenario& s) {
     for (uint64_t k = 1; k <= counts[static_cast<size_t>(op)]; ++k) {
       const std::string where = std::string(KindName(op)) + " #" + std::to_string(k);
       Restore(s);
-      faults::Reset();
-      faults::FailAt(op, k);
-      const PackRun run = Pack(s.source, s.prefix, s.archive, s.update);
-      faults::Reset();
+      plan.Reset();
+      plan.FailAt(op, k);
+      const PackRun run = Pack(s.source, s.prefix, s.archive, s.update, plan);
+      plan.Reset();
       if (op == Op::Rename) {
         // The move falls back to copying, which completes.
         ExpectComplete(s, run, where);
@@ -147,11 +144,11 @@ void RunMatrix(const Scenario& s) {
     }
   }
   Restore(s);
-  faults::Reset();
-  faults::FailAt(Op::Rename, 1);
-  ExpectComplete(s, Pack(s.source, s.prefix, s.archive, s.update), "rename fails");
+  plan.Reset();
+  plan.FailAt(Op::Rename, 1);
+  ExpectComplete(s, Pack(s.source, s.prefix, s.archive, s.update, plan), "rename fails");
   uint64_t withCopy[static_cast<size_t>(Op::kCount)] = {};
-  for (Op op : kKinds) withCopy[static_cast<size_t>(op)] = faults::Count(op);
+  for (Op op : kKinds) withCopy[static_cast<size_t>(op)] = plan.Count(op);
   EXPECT_GT(withCopy[static_cast<size_t>(Op::Write)], counts[static_cast<size_t>(Op::Write)]);
   for (Op op : kKinds) {
     if (op == Op::Rename) continue;
@@ -160,11 +157,11 @@ void RunMatrix(const Scenario& s) {
       const std::string where =
           std::string("rename fails, then ") + KindName(op) + " #" + std::to_string(k);
       Restore(s);
-      faults::Reset();
-      faults::FailAt(Op::Rename, 1);
-      faults::FailAt(op, k);
-      const PackRun run = Pack(s.source, s.prefix, s.archive, s.update);
-      faults::Reset();
+      plan.Reset();
+      plan.FailAt(Op::Rename, 1);
+      plan.FailAt(op, k);
+      const PackRun run = Pack(s.source, s.prefix, s.archive, s.update, plan);
+      plan.Reset();
       ExpectNothingLost(s, run, where);
       EXPECT_NE(run.text.find("ERROR! Could not write .tuk file: " + s.archive + "\n"),
                 std::string::npos)
@@ -279,7 +276,7 @@ TEST(PackFaults, UnreadableOldArchiveStopsTheUpdate) {
 
   for (const Bytes& old : {payloadPastTheEnd, shortIndex}) {
     test::WriteFile(archive, old);
-    const PackRun run = Pack(dir / "src", "m", archive, 1);
+    const PackRun run = Pack(dir / "src", "m", archive, 1, plan);
     EXPECT_EQ(run.outcome, PackOutcome::Failed) << run.text;
     EXPECT_NE(run.text.find("ERROR! Reading from existing .tuk file: "), std::string::npos)
         << run.text;
@@ -302,9 +299,10 @@ TEST(PackFaults, ProgramExitsWithTwoWhenAWriteFails) {
   for (std::string& word : words) argv.push_back(&word[0]);
   argv.push_back(nullptr);
   test::MessageCapture capture;
-  faults::FailAt(Op::Write, 3);
-  EXPECT_EQ(RunPack(static_cast<int>(words.size()), argv.data()), kPackFailed);
-  faults::Reset();
+  plan.FailAt(Op::Write, 3);
+  const Context context = capture.context(MessageSet::Common, &plan);
+  EXPECT_EQ(RunPack(static_cast<int>(words.size()), argv.data(), context), kPackFailed);
+  plan.Reset();
   EXPECT_EQ(test::ReadFile(archive), old);
   EXPECT_FALSE(test::FileExists(archive + ".tmp"));
   EXPECT_EQ(RunPack(static_cast<int>(words.size()), argv.data()), kPackDone);

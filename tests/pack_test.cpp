@@ -30,8 +30,9 @@ using test::Bytes;
 using test::PackRun;
 
 PackRun Pack(const std::string& source, const std::string& prefix,
-             const std::string& archivePath, int32_t update = 0) {
-  return test::PackTree(source, prefix, archivePath, update);
+             const std::string& archivePath, int32_t update = 0,
+             platform::FaultPlan* faults = nullptr, StatusSink* status = nullptr) {
+  return test::PackTree(source, prefix, archivePath, update, faults, status);
 }
 
 struct Record {
@@ -179,9 +180,9 @@ TEST(Pack, ScanOrderFilesFirstThenSubdirectoriesSortedWithoutCase) {
   // Some filesystems list no entry types; links must be told apart all
   // the same.
   for (bool typesHidden : {false, true}) {
-    faults::HideEntryTypes(typesHidden);
-    const PackRun run = Pack(src, "p", dir / "order.tuk");
-    faults::Reset();
+    platform::FaultPlan plan;
+    plan.HideEntryTypes(typesHidden);
+    const PackRun run = Pack(src, "p", dir / "order.tuk", 0, &plan);
     EXPECT_EQ(run.outcome, PackOutcome::Complete) << typesHidden;
     EXPECT_EQ(NamesOf(IndexOf(test::ReadFile(dir / "order.tuk"))),
               (std::vector<std::string>{
@@ -226,10 +227,9 @@ TEST(Pack, EveryArchiveIsMovedIntoPlaceWhole) {
     fs::remove(archive);
     if (c.before != nullptr) test::WriteFile(archive, c.before);
     test::WriteFile(archive + ".tmp", "left by a killed run");
-    faults::Reset();
-    const PackRun run = Pack(dir / "src", "m", archive, c.update);
-    EXPECT_EQ(faults::Count(faults::Op::Rename), 1u) << c.what;
-    faults::Reset();
+    platform::FaultPlan plan;
+    const PackRun run = Pack(dir / "src", "m", archive, c.update, &plan);
+    EXPECT_EQ(plan.Count(faults::Op::Rename), 1u) << c.what;
     EXPECT_EQ(run.outcome, PackOutcome::Complete) << c.what;
     if (fresh.empty()) fresh = test::ReadFile(archive);
     EXPECT_EQ(test::ReadFile(archive), fresh) << c.what;
@@ -443,9 +443,9 @@ TEST(Pack, LinksToNothingAndPipesAreReportedNotDropped) {
   fs::create_symlink(dir / "src/gone", dir / "src/dangling");
   ASSERT_EQ(mkfifo((dir / "src/pipe").c_str(), 0600), 0);
   for (bool typesHidden : {false, true}) {
-    faults::HideEntryTypes(typesHidden);
-    const PackRun run = Pack(dir / "src", "p", dir / "a.tuk");
-    faults::Reset();
+    platform::FaultPlan plan;
+    plan.HideEntryTypes(typesHidden);
+    const PackRun run = Pack(dir / "src", "p", dir / "a.tuk", 0, &plan);
     EXPECT_EQ(run.outcome, PackOutcome::Incomplete);
     for (const char* name : {"dangling", "pipe"}) {
       EXPECT_NE(run.text.find("ERROR! inputFile: " + dir.path() + "/src/" + name + "\n"),
@@ -461,10 +461,10 @@ TEST(Pack, LinksToNothingAndPipesAreReportedNotDropped) {
 // counted, and packing goes on.
 TEST(Pack, AddFileSkipsWhatItCannotRead) {
   test::ScratchDir dir;
-  TukFile archive;
+  test::MessageCapture capture;
+  TukFile archive(capture.context());
   archive.basePathLength = static_cast<uint32_t>(dir.path().size() + 1);
   ASSERT_TRUE(archive.tukFileStream.Open((dir / "x.tuk").c_str(), platform::File::Mode::Write));
-  test::MessageCapture capture;
   const std::string missing = dir / "vanished.txt";
   EXPECT_EQ(archive.AddFile(missing.c_str()), AddStatus::Skipped);
   EXPECT_EQ(capture.Text(), "ERROR! inputFile: " + missing + "\n");
@@ -495,9 +495,7 @@ TEST(Pack, ProgressComesInTenSlices) {
     test::WriteFile(dir / ("src/f" + std::to_string(100 + i)), std::to_string(i));
   }
   RecordingSink sink;
-  SetStatusSink(&sink);
-  const PackRun run = Pack(dir / "src", "m", dir / "m.tuk");
-  SetStatusSink(nullptr);
+  const PackRun run = Pack(dir / "src", "m", dir / "m.tuk", 0, nullptr, &sink);
   EXPECT_EQ(run.result, 25u);
   EXPECT_EQ(sink.texts,
             (std::vector<std::string>{"Packing...", "00 %", "10 %", "20 %", "30 %", "40 %",
@@ -508,9 +506,7 @@ TEST(Pack, ProgressComesInTenSlices) {
   // two per slice.
   RecordingSink stopping;
   stopping.stopAfter = "30 %";
-  SetStatusSink(&stopping);
-  const PackRun stopped = Pack(dir / "src", "m", dir / "stopped.tuk");
-  SetStatusSink(nullptr);
+  const PackRun stopped = Pack(dir / "src", "m", dir / "stopped.tuk", 0, nullptr, &stopping);
   EXPECT_EQ(stopped.result, 6u);
   EXPECT_EQ(NamesOf(IndexOf(test::ReadFile(dir / "stopped.tuk"))),
             (std::vector<std::string>{"m/f100", "m/f101", "m/f102", "m/f103", "m/f104",
@@ -519,9 +515,7 @@ TEST(Pack, ProgressComesInTenSlices) {
   // Fewer than ten files: no percentages before the last.
   for (int i = 7; i < 25; ++i) fs::remove(dir / ("src/f" + std::to_string(100 + i)));
   RecordingSink few;
-  SetStatusSink(&few);
-  Pack(dir / "src", "m", dir / "few.tuk");
-  SetStatusSink(nullptr);
+  Pack(dir / "src", "m", dir / "few.tuk", 0, nullptr, &few);
   EXPECT_EQ(few.texts, (std::vector<std::string>{"Packing...", "100 %", "Writing Index...",
                                                  "Files packed: 7"}));
 }
@@ -569,9 +563,8 @@ TEST(Pack, TooBigInputIsSkippedAndItsOldEntryKept) {
   EXPECT_EQ(PayloadOf(updated, records[1]), test::BytesOf("old"));
 
   // A program that shows only errors sees this one too, spelled as it is.
-  SelectMessageSet(MessageSet::ErrorsOnly);
-  const PackRun quiet = Pack(dir / "src", "menu", dir / "new.tuk");
-  SelectMessageSet(MessageSet::Common);
+  const PackRun quiet = test::PackTree(dir / "src", "menu", dir / "new.tuk", 0, nullptr,
+                                      nullptr, MessageSet::ErrorsOnly);
   EXPECT_EQ(quiet.text, "ERRROR! input file too big!: 4294966784\n");
 }
 
@@ -635,7 +628,7 @@ TEST(Pack, PackByNameForcesSoundAndMusicUncompressed) {
   auto byName = [](const char* name, int32_t compress) {
     test::MessageCapture capture;
     PackOutcome outcome = PackOutcome::Failed;
-    EXPECT_EQ(packByName(name, compress, &outcome), 0u);
+    EXPECT_EQ(packByName(name, compress, &outcome, capture.context()), 0u);
     EXPECT_EQ(outcome, PackOutcome::Complete) << name;
     return capture.Text();
   };

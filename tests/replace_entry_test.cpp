@@ -142,15 +142,17 @@ TEST_F(ReplaceEntryTest, AnyFailureLeavesTheArchiveAsItWas) {
   const Bytes original = test::ReadFile(path);
   const Bytes replacement = test::RandomBytes(5000, 11);
 
-  faults::Reset();
+  platform::FaultPlan plan;
+  test::MessageCapture capture;
+  const Context context = capture.context(MessageSet::Common, &plan);
   {
-    TukFile archive;
+    TukFile archive(context);
     archive.LoadIndex(path.c_str());
     ASSERT_EQ(Replace(archive, 1, replacement), 0);
   }
-  const uint64_t writes = faults::Count(faults::Op::Write);
-  const uint64_t closes = faults::Count(faults::Op::Close);
-  const uint64_t renames = faults::Count(faults::Op::Rename);
+  const uint64_t writes = plan.Count(faults::Op::Write);
+  const uint64_t closes = plan.Count(faults::Op::Close);
+  const uint64_t renames = plan.Count(faults::Op::Rename);
   ASSERT_GT(writes, 3u);
 
   struct Fault {
@@ -161,14 +163,14 @@ TEST_F(ReplaceEntryTest, AnyFailureLeavesTheArchiveAsItWas) {
                              Fault{faults::Op::OpenWrite, 1}}) {
     for (uint64_t k = 1; k <= fault.count; ++k) {
       test::WriteFile(path, original);
-      TukFile archive;
+      TukFile archive(context);
       archive.LoadIndex(path.c_str());
       const uint32_t entryCount = archive.entries.count;
       const uint32_t offset2 = archive.entries.At(2).offset;
-      faults::Reset();
-      faults::FailAt(fault.op, k);
+      plan.Reset();
+      plan.FailAt(fault.op, k);
       EXPECT_EQ(Replace(archive, 1, replacement), 1) << static_cast<int>(fault.op) << " " << k;
-      faults::Reset();
+      plan.Reset();
       EXPECT_EQ(test::ReadFile(path), original) << static_cast<int>(fault.op) << " " << k;
       EXPECT_FALSE(test::FileExists(path + ".tmp"));
       EXPECT_EQ(archive.entries.count, entryCount);
@@ -179,13 +181,13 @@ TEST_F(ReplaceEntryTest, AnyFailureLeavesTheArchiveAsItWas) {
   // archive whole.
   ASSERT_EQ(renames, 1u);
   test::WriteFile(path, original);
-  TukFile archive;
+  TukFile archive(context);
   archive.LoadIndex(path.c_str());
-  faults::Reset();
-  faults::FailAt(faults::Op::Rename, 1);
-  faults::FailAt(faults::Op::Write, writes + 1);  // the copy's first write
+  plan.Reset();
+  plan.FailAt(faults::Op::Rename, 1);
+  plan.FailAt(faults::Op::Write, writes + 1);  // the copy's first write
   EXPECT_EQ(Replace(archive, 1, replacement), 1);
-  faults::Reset();
+  plan.Reset();
   EXPECT_EQ(test::ReadFile(path), original);
   EXPECT_EQ(test::TreeContents(dir.path()).size(), 1u);  // no .tmp, no .part
 }

@@ -114,9 +114,8 @@ ChildResult RunLimited(const std::function<std::string()>& body) {
 // damaged flag, each Extract result and the unpack messages.
 std::string LoadAndExtract(const std::string& path, const std::string& outDir,
                            std::initializer_list<uint32_t> indexes) {
-  SelectMessageSet(MessageSet::WithUnpack);
   test::MessageCapture messages;
-  TukFile archive;
+  TukFile archive(messages.context(MessageSet::WithUnpack));
   archive.LoadIndex(path.c_str());
   std::string report = "count=" + std::to_string(archive.entries.count) +
                        " damaged=" + (archive.indexDamaged ? "1" : "0") + "\n";

@@ -145,13 +145,17 @@ RunResult Run(const std::string& program, const std::vector<std::string>& args,
   return result;
 }
 
-MessageCapture::MessageCapture() : file_(std::tmpfile()) {
-  SetMessageStream(file_);
-}
+MessageCapture::MessageCapture() : file_(std::tmpfile()) {}
 
-MessageCapture::~MessageCapture() {
-  SetMessageStream(nullptr);
-  std::fclose(file_);
+MessageCapture::~MessageCapture() { std::fclose(file_); }
+
+Context MessageCapture::context(MessageSet set, platform::FaultPlan* faults,
+                                StatusSink* status) const {
+  Context context;
+  context.messages = messages(set);
+  context.faults = faults;
+  context.status = status;
+  return context;
 }
 
 std::string MessageCapture::Text() {
@@ -167,7 +171,8 @@ std::string MessageCapture::Text() {
 }
 
 PackRun PackTree(const std::string& source, const std::string& prefix,
-                 const std::string& archivePath, int32_t update) {
+                 const std::string& archivePath, int32_t update,
+                 platform::FaultPlan* faults, StatusSink* status, MessageSet set) {
   std::vector<char> sourceDir(source.begin(), source.end());
   sourceDir.resize(source.size() + 2, '\0');
   std::vector<char> packDirName(prefix.begin(), prefix.end());
@@ -175,7 +180,8 @@ PackRun PackTree(const std::string& source, const std::string& prefix,
   MessageCapture capture;
   PackRun run;
   run.result = packTukFiles(sourceDir.data(), packDirName.data(),
-                            archivePath.c_str(), update, 1, &run.outcome);
+                            archivePath.c_str(), update, 1, &run.outcome, nullptr,
+                            capture.context(set, faults, status));
   run.text = capture.Text();
   return run;
 }

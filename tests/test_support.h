@@ -65,12 +65,22 @@ std::string AsProgramSees(const std::string& path);
 std::string PackExe();
 std::string TukExe();
 
-// Captures what the library writes through its message channel.
+// Captures what the library writes through the messages it is handed.
 class MessageCapture {
  public:
   MessageCapture();
   ~MessageCapture();
+  MessageCapture(const MessageCapture&) = delete;
+  MessageCapture& operator=(const MessageCapture&) = delete;
   std::string Text();
+  // Lines of set, written into this capture.
+  Messages messages(MessageSet set = MessageSet::Common) const {
+    return Messages(set, file_);
+  }
+  // A context whose lines of set go into this capture.
+  Context context(MessageSet set = MessageSet::Common,
+                  platform::FaultPlan* faults = nullptr,
+                  StatusSink* status = nullptr) const;
 
  private:
   std::FILE* file_;
@@ -84,8 +94,12 @@ struct PackRun {
 };
 
 // packTukFiles with writable copies of its strings (room for the '/').
+// faults, when given, watches the run's file operations; status hears its
+// progress; the lines of set are captured.
 PackRun PackTree(const std::string& source, const std::string& prefix,
-                 const std::string& archivePath, int32_t update = 0);
+                 const std::string& archivePath, int32_t update = 0,
+                 platform::FaultPlan* faults = nullptr, StatusSink* status = nullptr,
+                 MessageSet set = MessageSet::Common);
 
 // One entry of a crafted archive.
 struct CraftedEntry {

@@ -11,7 +11,7 @@
 #include "archive/pack.h"
 #include "archive/path_checks.h"
 #include "archive/recompress.h"
-#include "archive/status_sink.h"
+#include "archive/context.h"
 #include "archive/thread_pool.h"
 #include "archive/tuk_file.h"
 #include "archive/writer_lock.h"
@@ -73,11 +73,20 @@ class ProgressLine : public StatusSink {
   bool drawn_ = false;
 };
 
-// Installs a progress line for the life of a long operation.
+// What the library is handed for every operation: its error lines go to
+// standard error, every other line is left out.
+Context ErrorsToStderr(StatusSink* status = nullptr) {
+  Context context;
+  context.messages = Messages(MessageSet::ErrorsOnly, stderr);
+  context.status = status;
+  return context;
+}
+
+// A progress line for the life of a long operation.
 class ProgressScope {
  public:
-  ProgressScope() : line_(platform::IsTerminal(stderr)) { SetStatusSink(&line_); }
-  ~ProgressScope() { SetStatusSink(nullptr); }
+  ProgressScope() : line_(platform::IsTerminal(stderr)) {}
+  Context context() { return ErrorsToStderr(&line_); }
 
  private:
   ProgressLine line_;
@@ -258,10 +267,10 @@ int Extract(const std::vector<std::string>& args) {
   }
   const std::string archivePath = Absolute(args[0]);
   const std::string target = Absolute(directory);
-  TukFile archive;
+  ProgressScope progress;
+  TukFile archive(progress.context());
   if (!Load(archive, archivePath)) return kTukFailed;
 
-  ProgressScope progress;
   archive.checkChecksums = true;
   bool failed = archive.indexDamaged;
   if (names.empty()) {
@@ -272,7 +281,7 @@ int Extract(const std::vector<std::string>& args) {
     }
     // Unlike the unpack program, keep going after a failed entry.
     for (uint32_t i = 0; i < archive.entries.count; ++i) {
-      StatusReceiver().ShowStatus(archive.entries.At(i).name);
+      archive.context.ShowStatus(archive.entries.At(i).name);
       if (archive.Extract(i, target.c_str()) == nullptr) failed = true;
     }
   } else {
@@ -306,7 +315,7 @@ int Pack(const std::vector<std::string>& args) {
   {
     ProgressScope progress;
     packTukFiles(sourceDir.data(), prefix.data(), words[2].c_str(), update ? 1 : 0, 1,
-                 &outcome, &options);
+                 &outcome, &options, progress.context());
   }
   if (outcome == PackOutcome::Failed) Error("packing failed: " + words[2]);
   if (outcome == PackOutcome::Incomplete) Error("some files were left out of " + words[2]);
@@ -324,8 +333,8 @@ int Replace(const std::vector<std::string>& options) {
     return kTukFailed;
   }
   // The index is read under the lock, so no other writer's entries are lost.
-  const WriterLock lock(args[0]);
-  TukFile archive;
+  TukFile archive(ErrorsToStderr());
+  const WriterLock lock(args[0], archive.messages);
   if (!Load(archive, args[0])) return kTukFailed;
   if (archive.indexDamaged) return kTukFailed;
 
@@ -358,11 +367,11 @@ int Recompress(const std::vector<std::string>& options) {
   std::vector<std::string> args;
   Compression compression;
   if (!SplitOptions(options, args, compression) || args.size() != 1) return kTukUsage;
-  const WriterLock lock(args[0]);
-  TukFile archive;
+  ProgressScope progress;
+  TukFile archive(progress.context());
+  const WriterLock lock(args[0], archive.messages);
   if (!Load(archive, args[0])) return kTukFailed;
   if (archive.indexDamaged) return kTukFailed;
-  ProgressScope progress;
   if (!RecompressArchive(archive, compression.level, compression.threads)) {
     Error("could not recompress " + args[0] + " (it is unchanged)");
     return kTukFailed;
@@ -382,7 +391,8 @@ int UnpackAll(const std::vector<std::string>& args) {
     return kTukUsage;
   }
   ProgressScope progress;
-  return unpackTukFiles(&pattern[0], nullptr, Absolute(args[1]).c_str()) == 0
+  return unpackTukFiles(&pattern[0], nullptr, Absolute(args[1]).c_str(),
+                        progress.context()) == 0
              ? kTukDone
              : kTukFailed;
 }
@@ -400,8 +410,6 @@ const Command kCommands[] = {
 }  // namespace
 
 int RunTuk(int argc, char** argv) {
-  SelectMessageSet(MessageSet::ErrorsOnly);
-  SetMessageStream(stderr);
   if (argc < 2) {
     std::fputs(kUsage, stderr);
     return kTukUsage;

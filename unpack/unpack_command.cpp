@@ -103,8 +103,15 @@ size_t TrimListLine(char* line) {
   return n + 1;
 }
 
+// The trace the unpack program has always shown while it sets up its
+// archive object; the numbers mark the stages of that set-up.
+void TraceArchiveSetUp(const Messages& messages) {
+  messages.Trace("TukFile()\n");
+  for (int stage : {26, 46, 48, 54, 58, 64}) messages.Trace("  %d\n", stage);
+  messages.Trace("end TukFile()\n");
+}
+
 int RunUnpack(int argc, char** argv) {
-  SelectMessageSet(MessageSet::WithUnpack);
   Print("|| .TUK UNPACK ||\n");
   if (argc < 2) {
     Print(" Usage: tukUnpack.exe <Archive.tuk> [ExtractToPath] [-option]\n");
@@ -135,7 +142,10 @@ int RunUnpack(int argc, char** argv) {
     return kUnpackFailed;
   }
 
-  TukFile archive;
+  Context context;
+  context.messages = Messages(MessageSet::WithUnpack);
+  TraceArchiveSetUp(context.messages);
+  TukFile archive(context);
   std::snprintf(archive.tuk_file_name, sizeof archive.tuk_file_name, "%s",
                 strArchive.c_str());
   archive.LoadIndex(strArchive.c_str());

@@ -14,12 +14,18 @@
 
 namespace tuk {
 
+struct Context;  // the library's own: where lines go, and a test's fault plan
+
 struct WriterOptions {
   // 0 stores files as they are (mode 0); 1 (fastest) to 9 (smallest)
   // compress them (mode 1).
   int level = 5;
   // Threads that compress; 0 or 1 compresses on the caller's thread.
   unsigned threads = 1;
+  // Left null, failures come back only as a Status and the note that the
+  // writer waits for another one goes to standard error. The library's own
+  // tests hand in a context with a fault plan.
+  const Context* context = nullptr;
 };
 
 class ArchiveWriter {
