@@ -45,14 +45,14 @@ bool EqualIgnoringAsciiCase(const char* a, const char* b, uint32_t length) {
 
 uint32_t FindEntryByName(const EntryList& entries, const char* name,
                          uint32_t nameLength) {
-  for (uint32_t i = 0; i < entries.count; ++i) {
+  for (uint32_t i = 0; i < entries.size(); ++i) {
     const IndexEntry& entry = entries.At(i);
     if (entry.nameLength == nameLength &&
         EqualIgnoringAsciiCase(entry.name, name, nameLength)) {
       return i;
     }
   }
-  return entries.count;
+  return entries.size();
 }
 
 }  // namespace tuk

@@ -17,25 +17,22 @@ struct IndexEntry {
   uint64_t checksum = 0;  // of the original bytes; 0: none
 };
 
-// The array may hold more elements than count (LoadIndex leaves one default
-// entry behind the last); readers go by count.
+// An archive's entries in index order. An index holds at most 2^32 - 1
+// records, so sizes and positions are 32-bit like the format's fields.
 class EntryList {
  public:
-  // Stores a copy behind the last element the array holds, not at count.
-  void Append(const IndexEntry& entry) {
-    elements_.push_back(entry);
-    ++count;
-  }
+  uint32_t size() const { return static_cast<uint32_t>(elements_.size()); }
+  bool empty() const { return elements_.empty(); }
   IndexEntry& At(uint32_t i) { return elements_[i]; }
   const IndexEntry& At(uint32_t i) const { return elements_[i]; }
-  // Makes the array hold exactly n elements; count is left alone.
-  void Resize(uint32_t n) { elements_.resize(n); }
-  void Reserve(uint32_t n) { elements_.reserve(n); }
-  // Drops the last element the array holds.
+  IndexEntry& Back() { return elements_.back(); }
+  void Append(const IndexEntry& entry) { elements_.push_back(entry); }
   void PopBack() { elements_.pop_back(); }
-  uint32_t Length() const { return static_cast<uint32_t>(elements_.size()); }
+  void Reserve(uint32_t n) { elements_.reserve(n); }
+  void Clear() { elements_.clear(); }
 
-  uint32_t count = 0;
+  std::vector<IndexEntry>::const_iterator begin() const { return elements_.begin(); }
+  std::vector<IndexEntry>::const_iterator end() const { return elements_.end(); }
 
  private:
   std::vector<IndexEntry> elements_;
@@ -46,8 +43,8 @@ class EntryList {
 bool SetEntryName(IndexEntry& entry, const char* text, uint32_t length);
 
 // The name-matching rule of every lookup: equal length, then equal bytes
-// with A-Z taken as a-z. The lowest index among the first count wins;
-// count when there is no match.
+// with A-Z taken as a-z. The lowest index wins; entries.size() when there
+// is no match.
 uint32_t FindEntryByName(const EntryList& entries, const char* name,
                          uint32_t nameLength);
 

@@ -100,7 +100,7 @@ bool TukFile::WriteEntryFile(const IndexEntry& entry,
 }
 
 uint8_t* TukFile::Extract(uint32_t index, const char* strExtractPath) {
-  if (index >= entries.count) {
+  if (index >= entries.size()) {
     messages.TraceError("ERROR! item out of range to extract! %u\n", index);
     return nullptr;
   }
@@ -145,7 +145,7 @@ uint8_t* TukFile::ExtractByName(const char* name, const char* strExtractPath) {
   messages.Trace("EXTRACTING BY NAME: %s\n", name);
   const uint32_t length = static_cast<uint32_t>(std::strlen(name));
   const uint32_t index = FindEntryByName(entries, name, length);
-  if (index < entries.count) return Extract(index, strExtractPath);
+  if (index < entries.size()) return Extract(index, strExtractPath);
   messages.TraceError("  ERROR! Could not ExtractByName: %s\n\tName Not found!\n", name);
   return nullptr;
 }

@@ -35,7 +35,7 @@ uint32_t TukFile::ExtractAll(const char* strExtractPath) {
   }
 
   uint32_t result = 0;
-  for (uint32_t i = 0; i < entries.count; ++i) {
+  for (uint32_t i = 0; i < entries.size(); ++i) {
     context.ShowStatus(entries.At(i).name);
     if (Extract(i, strExtractPath) == nullptr) {
       messages.TraceError("ERROR! Could not extract file!\n");

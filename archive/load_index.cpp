@@ -45,11 +45,9 @@ void TukFile::LoadIndex(const char* archivePath) {
   // Entries are kept up to the first that does not fit the name field,
   // which counts as damage like a record cut short.
   totalSize = 0;
-  uint32_t loaded = 0;
   try {
-    entries.Resize(0);
-    entries.count = 0;
-    entries.Reserve(static_cast<uint32_t>(index.size() + 1));
+    entries.Clear();
+    entries.Reserve(static_cast<uint32_t>(index.size()));
     for (const Entry& source : index.entries()) {
       IndexEntry entry;
       if (!SetEntryName(entry, source.name.data(), static_cast<uint32_t>(source.name.size()))) {
@@ -62,14 +60,10 @@ void TukFile::LoadIndex(const char* archivePath) {
       entry.checksum = source.checksum();
       entries.Append(entry);
       totalSize += entry.size;
-      ++loaded;
     }
-    // Keep one default entry behind the last, as the array always has.
-    entries.Resize(loaded + 1);
   } catch (const std::bad_alloc&) {
     indexDamaged = true;
   }
-  entries.count = loaded;
   if (indexDamaged) messages.TraceError("ERROR! Damaged index in %s\n", tuk_file_name);
 }
 

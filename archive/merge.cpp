@@ -26,7 +26,7 @@ WriteStatus TukFile::MergeOldEntries(platform::File& existing,
 
   // Only the files packed now replace old entries: an old name listed
   // twice is carried over twice.
-  const uint32_t packedCount = entries.count;
+  const uint32_t packedCount = entries.size();
   for (const Entry& source : old.entries()) {
     const std::string& name = source.name;
     const uint32_t length = static_cast<uint32_t>(name.size());

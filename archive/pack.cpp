@@ -145,7 +145,7 @@ WriteStatus TukFile::WriteIndex() {
   if (position < 0) return WriteStatus::WriteFailed;
 
   uint64_t bytes = 4;
-  for (uint32_t i = 0; i < entries.count; ++i) {
+  for (uint32_t i = 0; i < entries.size(); ++i) {
     bytes += kIndexRecordFixedSize + prefixLength + entries.At(i).nameLength;
   }
   if (static_cast<uint64_t>(position) + bytes + kTrailerSize > 0xFFFFFFFFu) {
@@ -156,9 +156,9 @@ WriteStatus TukFile::WriteIndex() {
   constexpr size_t kPiece = 64 * 1024;
   std::vector<uint8_t> index(4);
   index.reserve(kPiece + kIndexRecordFixedSize + 2 * kPathBufferSize);
-  WriteU32LE(index.data(), entries.count);
+  WriteU32LE(index.data(), entries.size());
   const std::string_view prefixText(prefix != nullptr ? prefix : "", prefixLength);
-  for (uint32_t i = 0; i < entries.count; ++i) {
+  for (uint32_t i = 0; i < entries.size(); ++i) {
     const IndexEntry& entry = entries.At(i);
     uint8_t reserved[12];
     std::memcpy(reserved, kReservedBytes, sizeof reserved);
@@ -382,7 +382,7 @@ uint32_t packTukFiles(char* sourceDir, char* PackDirName,
   const WriteStatus finished = archive.FinishArchive();
   if (finished != WriteStatus::Ok) return fail(finished);
 
-  const uint32_t entryCount = archive.entries.count;
+  const uint32_t entryCount = archive.entries.size();
   const bool complete = archive.skippedInputs == 0 && allCarried;
   archiveObject.reset();
 

@@ -17,7 +17,7 @@ namespace {
 bool CopyEntries(TukFile& from, TukFile& to, CompressPipeline* pipeline) {
   // Bytes that no longer match their checksum must not be given a new one.
   from.checkChecksums = true;
-  for (uint32_t i = 0; i < from.entries.count; ++i) {
+  for (uint32_t i = 0; i < from.entries.size(); ++i) {
     const IndexEntry& entry = from.entries.At(i);
     from.context.ShowStatus(entry.name);
     const uint8_t* bytes = from.Extract(i, nullptr);

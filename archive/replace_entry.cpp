@@ -11,8 +11,8 @@ namespace tuk {
 int32_t TukFile::AddReplaceFile(uint32_t index, uint32_t size,
                                 const char* newName) {
   context.ShowStatus("AddReplaceFile()");
-  const bool adding = index == entries.count;
-  if (index > entries.count || (adding && newName == nullptr) ||
+  const bool adding = index == entries.size();
+  if (index > entries.size() || (adding && newName == nullptr) ||
       (mode != kModeStored && mode != kModeSegmented)) {
     return 1;
   }
@@ -74,9 +74,8 @@ int32_t TukFile::AddReplaceFile(uint32_t index, uint32_t size,
   const char* name = adding ? newName : entries.At(index).name;
   const std::string nameCopy(name);
   if (StoreFilePayload(size, nameCopy.c_str()) != WriteStatus::Ok) return fail();
-  const IndexEntry stored = entries.At(entries.Length() - 1);
+  const IndexEntry stored = entries.Back();
   entries.PopBack();
-  --entries.count;
 
   context.ShowStatus("  Appending Remaining archives...");
   if (!archive.Seek(oldEnd) ||
@@ -88,13 +87,12 @@ int32_t TukFile::AddReplaceFile(uint32_t index, uint32_t size,
   context.ShowStatus("  Writing Index...");
   const uint32_t delta = stored.storedSize - oldStored;  // wraps when shorter
   if (adding) {
-    entries.Resize(entries.count);
     entries.Append(stored);
   } else {
     // Every payload that began at or behind the old one's end has moved by
     // delta. That includes a payload starting where an empty replaced entry
     // stood: its bytes follow the new payload now.
-    for (uint32_t i = 0; i < entries.count; ++i) {
+    for (uint32_t i = 0; i < entries.size(); ++i) {
       IndexEntry& entry = entries.At(i);
       if (i != index && entry.offset >= oldEnd) entry.offset += delta;
     }

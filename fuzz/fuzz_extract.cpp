@@ -89,7 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     tuk::TukFile archive;
     archive.LoadIndex(tree.archive.c_str());
     mode = archive.mode;
-    for (uint32_t i = 0; i < archive.entries.count; ++i) {
+    for (uint32_t i = 0; i < archive.entries.size(); ++i) {
       const tuk::IndexEntry& entry = archive.entries.At(i);
       std::string path;
       for (const std::string& part : Components(entry.name, entry.nameLength)) {

@@ -57,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   tuk::TukFile reader;
   reader.LoadIndex(path.c_str());
-  TUK_FUZZ_CHECK(reader.entries.count == 1 && !reader.indexDamaged);
+  TUK_FUZZ_CHECK(reader.entries.size() == 1 && !reader.indexDamaged);
   const tuk::IndexEntry& entry = reader.entries.At(0);
   TUK_FUZZ_CHECK(entry.size == length);
   // Literal runs cost at most 133 bytes per segment besides the table.

@@ -40,23 +40,6 @@ TEST(NameTable, StoresNamesBackToBackAndGrowsGeometrically) {
   EXPECT_EQ(table.Find("menu/a.txt", 1), 2u);  // the first of equal names
 }
 
-TEST(EntryList, AppendsBehindTheLastElementNotAtCount) {
-  EntryList list;
-  list.Append(Named("a"));
-  list.Append(Named("b"));
-  list.Append(Named("c"));
-  EXPECT_EQ(list.count, 3u);
-  EXPECT_STREQ(list.At(2).name, "c");
-
-  list.Resize(5);
-  EXPECT_EQ(list.count, 3u);
-  EXPECT_EQ(list.At(3).nameLength, 0u);
-  EXPECT_EQ(list.At(4).size, 0u);
-  list.Append(Named("d"));
-  EXPECT_EQ(list.count, 4u);
-  EXPECT_STREQ(list.At(5).name, "d");
-}
-
 TEST(EntryList, MatchesWholeNamesRegardlessOfAsciiCase) {
   EntryList list;
   EXPECT_EQ(FindEntryByName(list, "a", 1), 0u);  // nothing loaded: no match

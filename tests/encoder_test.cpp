@@ -48,7 +48,7 @@ StoredPayload Store(const test::ScratchDir& dir, uint32_t mode,
     EXPECT_EQ(archive.tukFileStream.Tell(),
               static_cast<int64_t>(kLead + archive.entries.At(0).storedSize));
     EXPECT_TRUE(archive.tukFileStream.Close());
-    result.entryCount = archive.entries.count;
+    result.entryCount = archive.entries.size();
     result.entry = archive.entries.At(0);
   }
   const Bytes written = test::ReadFile(file);
@@ -238,9 +238,9 @@ TEST(PayloadEncoder, EntryNameDropsTheBasePath) {
   const std::string fits = "src/" + std::string(259, 'n');
   const std::string tooLong = "src/" + std::string(260, 'n');
   EXPECT_EQ(archive.StoreFilePayload(0, tooLong.c_str()), WriteStatus::NameTooLong);
-  EXPECT_EQ(archive.entries.count, 0u);
+  EXPECT_EQ(archive.entries.size(), 0u);
   EXPECT_EQ(archive.StoreFilePayload(0, fits.c_str()), WriteStatus::Ok);
-  EXPECT_EQ(archive.entries.count, 1u);
+  EXPECT_EQ(archive.entries.size(), 1u);
 }
 
 }  // namespace

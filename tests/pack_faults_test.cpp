@@ -56,7 +56,7 @@ Tree ArchiveContents(const std::string& path, uint32_t& mode) {
   archive.LoadIndex(path.c_str());
   EXPECT_FALSE(archive.indexDamaged) << path;
   mode = archive.mode;
-  for (uint32_t i = 0; i < archive.entries.count; ++i) {
+  for (uint32_t i = 0; i < archive.entries.size(); ++i) {
     const IndexEntry& entry = archive.entries.At(i);
     const uint8_t* bytes = archive.Extract(i, nullptr);
     EXPECT_NE(bytes, nullptr) << entry.name;

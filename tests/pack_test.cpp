@@ -469,11 +469,11 @@ TEST(Pack, AddFileSkipsWhatItCannotRead) {
   EXPECT_EQ(archive.AddFile(missing.c_str()), AddStatus::Skipped);
   EXPECT_EQ(capture.Text(), "ERROR! inputFile: " + missing + "\n");
   EXPECT_EQ(archive.skippedInputs, 1u);
-  EXPECT_EQ(archive.entries.count, 0u);
+  EXPECT_EQ(archive.entries.size(), 0u);
 
   test::WriteFile(dir / "here.txt", "here");
   EXPECT_EQ(archive.AddFile((dir / "here.txt").c_str()), AddStatus::Added);
-  ASSERT_EQ(archive.entries.count, 1u);
+  ASSERT_EQ(archive.entries.size(), 1u);
   EXPECT_STREQ(archive.entries.At(0).name, "here.txt");
   EXPECT_EQ(archive.skippedInputs, 1u);
 }

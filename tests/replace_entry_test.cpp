@@ -62,7 +62,7 @@ class ReplaceEntryTest : public ::testing::Test {
     TukFile reader;
     reader.LoadIndex(path.c_str());
     std::vector<std::pair<std::string, Bytes>> out;
-    for (uint32_t i = 0; i < reader.entries.count; ++i) {
+    for (uint32_t i = 0; i < reader.entries.size(); ++i) {
       const uint8_t* raw = reader.Extract(i, nullptr);
       EXPECT_NE(raw, nullptr) << i;
       if (raw == nullptr) continue;
@@ -91,7 +91,7 @@ TEST_F(ReplaceEntryTest, ShorterAndLongerPayloadsMoveOnlyTheLaterOnes) {
 
       TukFile reloaded;
       reloaded.LoadIndex(path.c_str());
-      ASSERT_EQ(reloaded.entries.count, 3u);
+      ASSERT_EQ(reloaded.entries.size(), 3u);
       EXPECT_EQ(reloaded.mode, mode);
       const uint32_t delta = reloaded.entries.At(1).storedSize - oldStored;
       EXPECT_EQ(reloaded.entries.At(0).offset, before0);
@@ -116,7 +116,7 @@ TEST_F(ReplaceEntryTest, AddsANewEntryWhereTheIndexWas) {
   ASSERT_EQ(Replace(archive, 3, added, "p/new"), 0);
   TukFile reloaded;
   reloaded.LoadIndex(path.c_str());
-  ASSERT_EQ(reloaded.entries.count, 4u);
+  ASSERT_EQ(reloaded.entries.size(), 4u);
   EXPECT_EQ(reloaded.entries.At(3).offset, oldIndex);
   auto expected = files;
   expected.emplace_back("p/new", added);
@@ -165,7 +165,7 @@ TEST_F(ReplaceEntryTest, AnyFailureLeavesTheArchiveAsItWas) {
       test::WriteFile(path, original);
       TukFile archive(context);
       archive.LoadIndex(path.c_str());
-      const uint32_t entryCount = archive.entries.count;
+      const uint32_t entryCount = archive.entries.size();
       const uint32_t offset2 = archive.entries.At(2).offset;
       plan.Reset();
       plan.FailAt(fault.op, k);
@@ -173,7 +173,7 @@ TEST_F(ReplaceEntryTest, AnyFailureLeavesTheArchiveAsItWas) {
       plan.Reset();
       EXPECT_EQ(test::ReadFile(path), original) << static_cast<int>(fault.op) << " " << k;
       EXPECT_FALSE(test::FileExists(path + ".tmp"));
-      EXPECT_EQ(archive.entries.count, entryCount);
+      EXPECT_EQ(archive.entries.size(), entryCount);
       EXPECT_EQ(archive.entries.At(2).offset, offset2);
     }
   }

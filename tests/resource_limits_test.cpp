@@ -117,7 +117,7 @@ std::string LoadAndExtract(const std::string& path, const std::string& outDir,
   test::MessageCapture messages;
   TukFile archive(messages.context(MessageSet::WithUnpack));
   archive.LoadIndex(path.c_str());
-  std::string report = "count=" + std::to_string(archive.entries.count) +
+  std::string report = "count=" + std::to_string(archive.entries.size()) +
                        " damaged=" + (archive.indexDamaged ? "1" : "0") + "\n";
   for (uint32_t index : indexes) {
     const uint8_t* bytes = archive.Extract(index, outDir.c_str());

@@ -280,7 +280,7 @@ int Extract(const std::vector<std::string>& args) {
       return kTukFailed;
     }
     // Unlike the unpack program, keep going after a failed entry.
-    for (uint32_t i = 0; i < archive.entries.count; ++i) {
+    for (uint32_t i = 0; i < archive.entries.size(); ++i) {
       archive.context.ShowStatus(archive.entries.At(i).name);
       if (archive.Extract(i, target.c_str()) == nullptr) failed = true;
     }
