@@ -6,11 +6,11 @@
 
 #include "archive/checksum.h"
 #include "archive/tuk_file.h"
+#include "codec/encoder.h"
+#include "codec/literal_runs.h"
 
 namespace tuk {
 namespace {
-
-constexpr uint8_t kEndMarker[3] = {0x11, 0x00, 0x00};
 
 // The payload of an empty file in mode 1: one segment whose stream is the
 // empty literal count and the end marker.
@@ -18,39 +18,7 @@ constexpr uint8_t kEmptySegmentedPayload[20] = {
     0x01, 0x00, 0x00, 0x00, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00,
     0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x11, 0x11, 0x00, 0x00};
 
-// Bytes a literal count of L takes: one below 239, else a 0, one 0 for every
-// further 255 and a closing byte.
-constexpr uint32_t kMaxCountBytes = 130;  // for L = 32768
-
 }  // namespace
-
-void TukFile::WriteLiteralRunHeader(uint32_t& position, uint32_t literalCount) {
-  uint8_t* out = packedBuffer.get();
-  if (literalCount < 239) {
-    out[position++] = static_cast<uint8_t>(literalCount + 17);
-    return;
-  }
-  out[position++] = 0;
-  uint32_t rest = literalCount - 18;
-  while (rest > 255) {
-    out[position++] = 0;
-    rest -= 255;
-  }
-  out[position++] = static_cast<uint8_t>(rest);
-}
-
-uint32_t TukFile::CompressSegment(uint32_t segmentIndex) {
-  segmentStart = segmentIndex << kSegmentShift;
-  const uint32_t origin = packedPosition;
-  const uint32_t length = segments[segmentIndex].size;
-  WriteLiteralRunHeader(packedPosition, length);
-  std::memcpy(packedBuffer.get() + packedPosition, rawBuffer.get() + segmentStart,
-              length);
-  packedPosition += length;
-  std::memcpy(packedBuffer.get() + packedPosition, kEndMarker, sizeof kEndMarker);
-  packedPosition += sizeof kEndMarker;
-  return packedPosition - origin;
-}
 
 // Names the entry (name without its first basePath characters) and places
 // it at the stream's position.
@@ -109,34 +77,24 @@ WriteStatus TukFile::StoreFilePayload(uint32_t size, const char* name) {
   if (mode == kModeSegmented && size > 0) {
     const uint32_t count = ((size - 1) >> kSegmentShift) + 1;
     const uint64_t tableBytes = 4 + static_cast<uint64_t>(count) * kSegmentInfoSize;
-    const uint64_t streamBytes =
-        size + static_cast<uint64_t>(count) * (kMaxCountBytes + sizeof kEndMarker);
+    const uint64_t streamBytes = LiteralRunStreamsBound(size);
     if (!fits(tableBytes + streamBytes)) return WriteStatus::ArchiveFull;
     if (!GrowPackedBuffer(streamBytes)) return WriteStatus::NoMemory;
-    segments.reset(new (std::nothrow) SegmentInfo[count]);
-    if (!segments) return WriteStatus::NoMemory;
-    segmentCount = count;
-    packedPosition = 0;
-    for (uint32_t i = 0; i < count; ++i) {
-      const uint32_t remaining = size - (i << kSegmentShift);
-      segments[i].size = remaining >= kSegmentSize ? kSegmentSize : remaining;
-      segments[i].offset = packedPosition;
-      segments[i].packedSize = CompressSegment(i);
+    std::vector<uint32_t> streamLengths;
+    uint32_t streamsLength = 0;
+    std::vector<uint8_t> table;
+    try {
+      streamLengths.reserve(count);
+      streamsLength = EncodeLiteralRuns(rawBuffer.get(), size, packedBuffer.get(), streamLengths);
+      table = SegmentTable(size, streamLengths);
+    } catch (const std::bad_alloc&) {
+      return WriteStatus::NoMemory;
     }
-    std::vector<uint8_t> table(static_cast<size_t>(tableBytes));
-    WriteU32LE(table.data(), count);
-    for (uint32_t i = 0; i < count; ++i) {
-      uint8_t* record = table.data() + 4 + static_cast<size_t>(i) * kSegmentInfoSize;
-      WriteU32LE(record, segments[i].packedSize);
-      WriteU32LE(record + 4, segments[i].size);
-      WriteU32LE(record + 8, segments[i].offset);
-    }
-    segments.reset();
     if (!tukFileStream.Write(table.data(), table.size()) ||
-        !tukFileStream.Write(packedBuffer.get(), packedPosition)) {
+        !tukFileStream.Write(packedBuffer.get(), streamsLength)) {
       return WriteStatus::WriteFailed;
     }
-    entry.storedSize = static_cast<uint32_t>(tableBytes) + packedPosition;
+    entry.storedSize = static_cast<uint32_t>(tableBytes) + streamsLength;
   } else if (mode == kModeSegmented) {
     if (!fits(sizeof kEmptySegmentedPayload)) return WriteStatus::ArchiveFull;
     if (!tukFileStream.Write(kEmptySegmentedPayload,

@@ -67,8 +67,6 @@ class TukFile {
   // and appends its entry (named by name without its first basePathLength
   // characters).
   WriteStatus StoreFilePayload(uint32_t size, const char* name);
-  uint32_t CompressSegment(uint32_t segmentIndex);
-  void WriteLiteralRunHeader(uint32_t& position, uint32_t literalCount);
 
   AddStatus AddFile(const char* path);
   // AddFile through a compression pipeline: the file is read and handed
@@ -149,10 +147,6 @@ class TukFile {
   uint32_t basePathLength = 0;
   uint32_t prefixLength = 0;
   const char* prefix = nullptr;  // not owned
-  uint32_t segmentStart = 0;
-  uint32_t packedPosition = 0;
-  uint32_t segmentCount = 0;
-  std::unique_ptr<SegmentInfo[]> segments;
 
   // Set by LoadIndex when the index ran past the end of the file or held a
   // record that cannot be an entry; the entries before it were kept.
