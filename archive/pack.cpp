@@ -13,6 +13,7 @@
 #include "archive/checksum.h"
 #include "archive/extract_all.h"
 #include "archive/index_format.h"
+#include "archive/source_scan.h"
 #include "archive/messages.h"
 #include "archive/tuk_file.h"
 #include "archive/writer_lock.h"
@@ -193,21 +194,21 @@ void SayPathTooLong(const Messages& messages, const char* path) {
 // Adds the gathered files in ten slices, asking the status receiver
 // between slices whether to stop. False when the archive cannot be
 // finished.
-bool AddGatheredFiles(TukFile& archive) {
+bool AddGatheredFiles(TukFile& archive, const GatheredFiles& files) {
   std::unique_ptr<CompressPipeline> pipeline;
   if (archive.mode == kModeSegmented && archive.compressionLevel > 0) {
     pipeline = std::make_unique<CompressPipeline>(archive.compressionLevel,
                                                   archive.compressionThreads);
   }
   auto add = [&](uint32_t i) {
-    const char* path = archive.nameTable->Get(i);
+    const char* path = files.names.Get(i);
     return pipeline ? archive.AddFileCompressed(path, *pipeline) : archive.AddFile(path);
   };
   auto finish = [&] {
     return !pipeline || archive.WriteCompressed(*pipeline, true) != AddStatus::Failed;
   };
 
-  const uint32_t n = archive.nameTable->Count();
+  const uint32_t n = files.names.Count();
   const uint32_t q = n / 10;
   uint32_t next = 0;
   if (q > 0) {
@@ -257,7 +258,8 @@ uint32_t packTukFiles(char* sourceDir, char* PackDirName,
 
   context.ShowStatus("Packing...");
   std::unique_ptr<TukFile> archiveObject(new (std::nothrow) TukFile(context));
-  if (!archiveObject || !archiveObject->nameTable) return 1;
+  std::unique_ptr<GatheredFiles> files(new (std::nothrow) GatheredFiles());
+  if (!archiveObject || !files) return 1;
   TukFile& archive = *archiveObject;
   if (options != nullptr) {
     archive.compressionLevel = options->level;
@@ -298,12 +300,10 @@ uint32_t packTukFiles(char* sourceDir, char* PackDirName,
   archive.prefixLength = static_cast<uint32_t>(prefixLength);
   std::strcpy(archive.tuk_file_name, archivePath);
 
-  archive.nameTable.reset(new (std::nothrow) NameTable());
-  if (!archive.nameTable) return 1;
-  scanDirectory(archive, sourceDir);
-  const uint32_t names = archive.nameTable->Count();
+  scanDirectory(*files, context, sourceDir);
+  const uint32_t names = files->names.Count();
   messages.Say("TotalFiles: %u\n", names);
-  messages.Say("  Uncompressed .tuk size (mb): %u\n", archive.totalSize >> 20);
+  messages.Say("  Uncompressed .tuk size (mb): %u\n", files->totalSize >> 20);
 
   const std::string tmpDestDirLoc = DestinationDirectory(archivePath);
   messages.Say("tmpDestDirLoc: %s\n", tmpDestDirLoc.c_str());
@@ -315,7 +315,7 @@ uint32_t packTukFiles(char* sourceDir, char* PackDirName,
   archive.entries.Reserve(names);
 
   // The real sum, not the 32-bit one, decides whether the disk has room.
-  const uint64_t needed = (archive.totalSize64 >> 20) * 2;
+  const uint64_t needed = (files->totalSize64 >> 20) * 2;
   if (needed > freeDiskSpaceMB(tmpDestDirLoc.c_str())) {
     context.ShowStatus("Not enough free disk space!");
     messages.Say("  Free Disk Space (mb): %u\n", freeDiskSpaceMB(tmpDestDirLoc.c_str()));
@@ -370,7 +370,7 @@ uint32_t packTukFiles(char* sourceDir, char* PackDirName,
 
   if (!archive.WriteHeader()) return fail(WriteStatus::WriteFailed);
 
-  if (!AddGatheredFiles(archive)) return fail(archive.lastFailure);
+  if (!AddGatheredFiles(archive, *files)) return fail(archive.lastFailure);
 
   bool allCarried = true;
   if (update == 1) {
@@ -383,7 +383,7 @@ uint32_t packTukFiles(char* sourceDir, char* PackDirName,
   if (finished != WriteStatus::Ok) return fail(finished);
 
   const uint32_t entryCount = archive.entries.size();
-  const bool complete = archive.skippedInputs == 0 && allCarried;
+  const bool complete = files->skipped == 0 && archive.skippedInputs == 0 && allCarried;
   archiveObject.reset();
 
   // With nothing packed, no archive is left, and whatever lay at the

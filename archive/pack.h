@@ -43,12 +43,4 @@ uint32_t packByName(const char* name, int32_t compress,
                     PackOutcome* outcome = nullptr,
                     const Context& context = Context());
 
-class TukFile;
-
-// Gather into the archive's name table every file below a directory
-// (depth first: a directory's files, then its subdirectories), adding their
-// sizes to its totalSize.
-void scanDirectory(TukFile& archive, const char* directory);
-void addDirectoryFiles(TukFile& archive, const char* pattern);
-
 }  // namespace tuk

@@ -24,7 +24,6 @@ TukFile::TukFile(const Context& context)
   if (rawBuffer) rawCapacity = kInitialRawCapacity;
   packedBuffer = Allocate(kInitialPackedCapacity);
   if (packedBuffer) packedCapacity = kInitialPackedCapacity;
-  nameTable.reset(new (std::nothrow) NameTable());
 }
 
 TukFile::~TukFile() = default;

@@ -11,7 +11,6 @@
 #include "archive/context.h"
 #include "archive/entry_list.h"
 #include "archive/format.h"
-#include "archive/name_table.h"
 #include "platform/platform.h"
 
 namespace tuk {
@@ -143,7 +142,6 @@ class TukFile {
   uint32_t packedCapacity = 0;
   uint32_t currentSize = 0;
   uint32_t currentStoredSize = 0;
-  std::unique_ptr<NameTable> nameTable;
   uint32_t basePathLength = 0;
   uint32_t prefixLength = 0;
   const char* prefix = nullptr;  // not owned
@@ -155,13 +153,10 @@ class TukFile {
   // extractions, so each one costs one creation per run.
   std::string extractionRoot;
   std::unordered_set<std::string> madeDirectories;
-  // Input files and directories the pack operation had to leave out.
+  // Input files AddFile had to leave out.
   uint32_t skippedInputs = 0;
   // Why the last AddFile that returned Failed failed.
   WriteStatus lastFailure = WriteStatus::Ok;
-  // 64-bit sum of the gathered files' sizes (totalSize keeps the 32-bit
-  // wrapping sum).
-  uint64_t totalSize64 = 0;
 };
 
 // Whether a file has an archive's header and an index that can be read to
