@@ -21,6 +21,7 @@
 #include "codec/decoder.h"
 #include "codec/encoder.h"
 #include "fuzz/fuzz_support.h"
+#include "tuk/archive_reader.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   tuk::fuzz::QuietOutput();
@@ -55,18 +56,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                    out.WriteU32(static_cast<uint32_t>(indexOffset)) && out.Close());
   }
 
-  tuk::TukFile reader;
-  reader.LoadIndex(path.c_str());
-  TUK_FUZZ_CHECK(reader.entries.size() == 1 && !reader.indexDamaged);
-  const tuk::IndexEntry& entry = reader.entries.At(0);
+  tuk::ArchiveReader reader;
+  TUK_FUZZ_CHECK(reader.Open(path).ok() && reader.index().size() == 1);
+  const tuk::Entry& entry = reader.index()[0];
   TUK_FUZZ_CHECK(entry.size == length);
   // Literal runs cost at most 133 bytes per segment besides the table.
   const uint32_t segments = length == 0 ? 1 : (length - 1) / tuk::kSegmentSize + 1;
   TUK_FUZZ_CHECK(entry.storedSize <= 4 + segments * (tuk::kSegmentInfoSize + 133) +
                                          static_cast<uint64_t>(length));
-  const uint8_t* extracted = reader.Extract(0, nullptr);
-  TUK_FUZZ_CHECK(extracted != nullptr);
-  TUK_FUZZ_CHECK(length == 0 || std::memcmp(extracted, content.data(), length) == 0);
+  std::vector<uint8_t> extracted;
+  TUK_FUZZ_CHECK(reader.Read(0, extracted).ok());
+  TUK_FUZZ_CHECK(extracted == content);
 
   const int level = size == 0 ? tuk::kDefaultLevel : 1 + data[size - 1] % tuk::kSmallestLevel;
   const std::vector<uint8_t> compressed = tuk::EncodePayload(content.data(), length, level);

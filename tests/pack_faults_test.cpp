@@ -15,6 +15,7 @@
 #include "pack/pack_command.h"
 #include "platform/fault_injection.h"
 #include "tests/test_support.h"
+#include "tuk/archive_reader.h"
 
 namespace tuk {
 namespace {
@@ -52,16 +53,13 @@ PackRun Pack(const std::string& source, const std::string& prefix,
 // every entry's name and bytes, in index order.
 Tree ArchiveContents(const std::string& path, uint32_t& mode) {
   Tree contents;
-  TukFile archive;
-  archive.LoadIndex(path.c_str());
-  EXPECT_FALSE(archive.indexDamaged) << path;
-  mode = archive.mode;
-  for (uint32_t i = 0; i < archive.entries.size(); ++i) {
-    const IndexEntry& entry = archive.entries.At(i);
-    const uint8_t* bytes = archive.Extract(i, nullptr);
-    EXPECT_NE(bytes, nullptr) << entry.name;
-    contents.emplace_back(entry.name,
-                          bytes != nullptr ? Bytes(bytes, bytes + entry.size) : Bytes{});
+  ArchiveReader reader;
+  EXPECT_TRUE(reader.Open(path).ok()) << path;
+  mode = reader.index().mode();
+  for (size_t i = 0; i < reader.index().size(); ++i) {
+    Bytes bytes;
+    EXPECT_TRUE(reader.Read(i, bytes).ok()) << reader.index()[i].name;
+    contents.emplace_back(reader.index()[i].name, bytes);
   }
   return contents;
 }

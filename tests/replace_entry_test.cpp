@@ -7,6 +7,7 @@
 #include "archive/tuk_file.h"
 #include "platform/fault_injection.h"
 #include "tests/test_support.h"
+#include "tuk/archive_reader.h"
 #include "tuk/verify.h"
 
 namespace tuk {
@@ -59,15 +60,13 @@ class ReplaceEntryTest : public ::testing::Test {
 
   // Every entry of the archive on disk, extracted in memory.
   std::vector<std::pair<std::string, Bytes>> Contents() {
-    TukFile reader;
-    reader.LoadIndex(path.c_str());
+    ArchiveReader reader;
+    EXPECT_TRUE(reader.Open(path).ok());
     std::vector<std::pair<std::string, Bytes>> out;
-    for (uint32_t i = 0; i < reader.entries.size(); ++i) {
-      const uint8_t* raw = reader.Extract(i, nullptr);
-      EXPECT_NE(raw, nullptr) << i;
-      if (raw == nullptr) continue;
-      out.emplace_back(reader.entries.At(i).name,
-                       Bytes(raw, raw + reader.entries.At(i).size));
+    for (size_t i = 0; i < reader.index().size(); ++i) {
+      Bytes bytes;
+      EXPECT_TRUE(reader.Read(i, bytes).ok()) << i;
+      out.emplace_back(reader.index()[i].name, bytes);
     }
     return out;
   }
