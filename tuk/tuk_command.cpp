@@ -43,6 +43,8 @@ const char kUsage[] =
     "                                  rewrite ARCHIVE stored or at another level\n"
     "  unpack-all PATTERN DIR          extract every archive matching PATTERN\n"
     "\n"
+    "Compression: -0..-9 (0 stores, 1 fastest, 9 smallest), --level N, --fast,\n"
+    "  --best; -j N compresses on N threads\n"
     "Options may stand anywhere after the command; -- ends them.\n"
     "Options: --help (also after a command), --version\n"
     "Exit codes: 0 done, 1 usage error, 2 failure.\n";
