@@ -60,9 +60,6 @@ grep -q "^mode 0, $(find "$root/sample/tree" -type f | wc -l) entries" "$work/cm
 
 step "Man pages"
 mandoc -T lint -W warning "$prefix"/share/man/man1/*.1
-for page in tuk TukPack tukUnpack; do
-  man -l "$prefix/share/man/man1/$page.1" 2>&1 >/dev/null | grep . && fail "man -l $page.1"
-done
 
 step "bash completion of entry names"
 # shellcheck disable=SC2016
