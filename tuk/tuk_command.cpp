@@ -345,10 +345,14 @@ int UnpackAll(const std::string& patternText, const std::string& directory) {
 }
 
 CommandRun DefineList(CLI::App& command) {
-  auto args = std::make_shared<std::pair<std::string, bool>>();
-  command.add_option("ARCHIVE", args->first)->required();
-  command.add_flag("--json", args->second);
-  return [args] { return List(args->first, args->second); };
+  struct Arguments {
+    std::string archive;
+    bool json = false;
+  };
+  auto args = std::make_shared<Arguments>();
+  command.add_option("ARCHIVE", args->archive)->required();
+  command.add_flag("--json", args->json);
+  return [args] { return List(args->archive, args->json); };
 }
 
 CommandRun DefineVerify(CLI::App& command) {
@@ -389,17 +393,24 @@ CommandRun DefineReplace(CLI::App& command) {
 }
 
 CommandRun DefineRecompress(CLI::App& command) {
-  auto args = std::make_shared<std::pair<std::string, Compression>>();
-  command.add_option("ARCHIVE", args->first)->required();
-  AddCompressionOptions(command, args->second, true);
-  return [args] { return Recompress(args->first, args->second); };
+  struct Arguments {
+    std::string archive;
+    Compression compression;
+  };
+  auto args = std::make_shared<Arguments>();
+  command.add_option("ARCHIVE", args->archive)->required();
+  AddCompressionOptions(command, args->compression, true);
+  return [args] { return Recompress(args->archive, args->compression); };
 }
 
 CommandRun DefineUnpackAll(CLI::App& command) {
-  auto args = std::make_shared<std::pair<std::string, std::string>>();
-  command.add_option("PATTERN", args->first)->required();
-  command.add_option("DIR", args->second)->required();
-  return [args] { return UnpackAll(args->first, args->second); };
+  struct Arguments {
+    std::string pattern, directory;
+  };
+  auto args = std::make_shared<Arguments>();
+  command.add_option("PATTERN", args->pattern)->required();
+  command.add_option("DIR", args->directory)->required();
+  return [args] { return UnpackAll(args->pattern, args->directory); };
 }
 
 const std::vector<Command> kCommands = {
