@@ -258,6 +258,7 @@ TEST_F(TukCliTest, OptionsStandAnywhere) {
       {{"list", "m.tuk", "extra.tuk"}, 1, ""},
       {{"extract", "m.tuk", "--", "-C"}, 2, ""},  // an entry name, and there is none
       {{"recompress", "-j", "1", "--best", "m.tuk"}, 0, ""},
+      {{"recompress", "m.tuk", "-j", "3", "-j", "1", "--fast", "-0"}, 0, ""},  // last wins
       {{"pack", "src", "p", "x.tuk", "--level", "10"}, 1, ""},
       {{"pack", "src", "p", "x.tuk", "-j", "0"}, 1, ""},
   };
@@ -266,6 +267,7 @@ TEST_F(TukCliTest, OptionsStandAnywhere) {
     EXPECT_EQ(r.exitCode, c.exitCode) << c.args[1] << " " << c.args[2];
     EXPECT_EQ(r.output, c.output) << c.args[1] << " " << c.args[2];
   }
+  EXPECT_EQ(Tuk({"list", "m.tuk"}).output, table);  // stored again by the last -0
 
   // An unknown option is named in the error.
   const std::string command = "cd '" + dir.path() + "' && " + test::ShellCommand(TukExe()) +

@@ -45,7 +45,8 @@ void AddCompressionOptions(CLI::App& command, Compression& compression, bool wit
         .add_option_function<unsigned>(
             "-j", [&compression](const unsigned& n) { compression.threads = n; })
         ->type_name("N")
-        ->check(CLI::Range(1u, 256u));
+        ->check(CLI::Range(1u, 256u))
+        ->take_last();
   }
 }
 

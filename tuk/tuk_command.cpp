@@ -369,7 +369,7 @@ CommandRun DefineExtract(CLI::App& command) {
   auto args = std::make_shared<Arguments>();
   command.add_option("ARCHIVE", args->archive)->required();
   command.add_option("NAME", args->names);
-  command.add_option("-C", args->directory)->type_name("DIR");
+  command.add_option("-C", args->directory)->type_name("DIR")->take_last();
   return [args] { return Extract(args->archive, args->directory, args->names); };
 }
 
