@@ -101,7 +101,7 @@ if [ -f "$mingw/CPackConfig.cmake" ]; then
   for file in tuk.exe TukPack.exe tukUnpack.exe README.md; do
     grep -q "/$file\$" "$work/zip.list" || fail "not in the .zip: $file"
   done
-  echo "$(basename "$zip"): $(grep -c '/[^/]*$' "$work/zip.list") files"
+  echo "$(basename "$zip"): $(unzip -Z1 "$zip" | grep -vc '/$') files"
 else
   echo "no Windows build in $mingw: no .zip"
 fi
