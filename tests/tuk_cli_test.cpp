@@ -55,7 +55,11 @@ TEST_F(TukCliTest, PackListExtractRoundTrip) {
   EXPECT_EQ(Tuk({"extract", "m.tuk", "-C", "one", "MENU/A.TXT"}).exitCode, 0);
   EXPECT_EQ(test::TreeContents(dir / "one").size(), 1u);
   EXPECT_EQ(Tuk({"extract", "m.tuk", "-C", "one", "menu/nothing"}).exitCode, 2);
-  EXPECT_EQ(Tuk({"extract", "m.tuk", "-C", "nowhere"}).exitCode, 2);
+  // A missing directory is made, parents and all.
+  EXPECT_EQ(Tuk({"extract", "m.tuk", "-C", "nowhere/deeper"}).exitCode, 0);
+  EXPECT_EQ(test::TreeContents(dir / "nowhere/deeper"), expected);
+  test::WriteFile(dir / "plain", "");
+  EXPECT_EQ(Tuk({"extract", "m.tuk", "-C", "plain"}).exitCode, 2);
 
   // Update: a changed file replaces its entry, the others are kept.
   test::WriteFile(dir / "src2/A.TXT", "changed");
@@ -233,6 +237,44 @@ TEST_F(TukCliTest, UnpackAllHelpVersionAndUsage) {
   EXPECT_EQ(Tuk({"frobnicate"}).exitCode, 1);
   EXPECT_EQ(Tuk({"list"}).exitCode, 1);
   EXPECT_EQ(Tuk({"list", "missing.tuk"}).exitCode, 2);
+}
+
+TEST_F(TukCliTest, OptionsStandAnywhere) {
+  ASSERT_EQ(Tuk({"pack", "-0", "src", "--", "menu", "m.tuk"}).exitCode, 0);
+  const std::string json = Tuk({"list", "m.tuk", "--json"}).output;
+  const std::string table = Tuk({"list", "m.tuk"}).output;
+  ASSERT_EQ(json.rfind("{\"mode\": 0, \"count\": 3,", 0), 0u) << json;
+  struct Case {
+    std::vector<std::string> args;
+    int exitCode;
+    std::string output;
+  };
+  const Case cases[] = {
+      {{"list", "--json", "m.tuk"}, 0, json},
+      {{"list", "--", "m.tuk"}, 0, table},
+      {{"list", "--json", "--", "m.tuk"}, 0, json},
+      {{"list", "--", "--json", "m.tuk"}, 1, ""},  // --json is an operand there
+      {{"list", "m.tuk", "--jsn"}, 1, ""},
+      {{"list", "m.tuk", "extra.tuk"}, 1, ""},
+      {{"extract", "m.tuk", "--", "-C"}, 2, ""},  // an entry name, and there is none
+      {{"recompress", "-j", "1", "--best", "m.tuk"}, 0, ""},
+      {{"recompress", "m.tuk", "-j", "3", "-j", "1", "--fast", "-0"}, 0, ""},  // last wins
+      {{"pack", "src", "p", "x.tuk", "--level", "10"}, 1, ""},
+      {{"pack", "src", "p", "x.tuk", "-j", "0"}, 1, ""},
+  };
+  for (const Case& c : cases) {
+    const test::RunResult r = Tuk(c.args);
+    EXPECT_EQ(r.exitCode, c.exitCode) << c.args[1] << " " << c.args[2];
+    EXPECT_EQ(r.output, c.output) << c.args[1] << " " << c.args[2];
+  }
+  EXPECT_EQ(Tuk({"list", "m.tuk"}).output, table);  // stored again by the last -0
+
+  // An unknown option is named in the error.
+  const std::string command = "cd '" + dir.path() + "' && " + test::ShellCommand(TukExe()) +
+                              " list m.tuk --jsn 2>err.txt";
+  EXPECT_NE(std::system(command.c_str()), 0);
+  const Bytes error = test::ReadFile(dir / "err.txt");
+  EXPECT_NE(std::string(error.begin(), error.end()).find("--jsn"), std::string::npos);
 }
 
 }  // namespace

@@ -37,6 +37,10 @@ if ! command -v "$compiler" >/dev/null 2>&1 || [ ! -x "$wine" ]; then
     { apt-get update -q >/dev/null &&
       apt-get install -y -q g++-mingw-w64-x86-64-posix wine64 >/dev/null; }
 fi
+# tuk.exe parses its command line with CLI11, compiled from Debian's headers.
+if [ ! -f /usr/include/CLI/CLI.hpp ] && [ "${TUK_SKIP_INSTALL:-0}" != 1 ]; then
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -q libcli11-dev >/dev/null
+fi
 
 step "Cross build"
 cmake --preset mingw >/dev/null

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,7 @@
 #include "codec/encoder.h"
 #include "platform/platform.h"
 #include "tuk/archive_reader.h"
+#include "tuk/command_line.h"
 #include "tuk/verify.h"
 
 namespace tuk {
@@ -41,14 +43,11 @@ const char kUsage[] =
     "                                  rewrite ARCHIVE stored or at another level\n"
     "  unpack-all PATTERN DIR          extract every archive matching PATTERN\n"
     "\n"
+    "Compression: -0..-9 (0 stores, 1 fastest, 9 smallest), --level N, --fast,\n"
+    "  --best; -j N compresses on N threads\n"
+    "Options may stand anywhere after the command; -- ends them.\n"
     "Options: --help (also after a command), --version\n"
     "Exit codes: 0 done, 1 usage error, 2 failure.\n";
-
-struct Command {
-  const char* name;
-  const char* usage;
-  int (*run)(const std::vector<std::string>& args);
-};
 
 void Error(const std::string& text) {
   std::fprintf(stderr, "tuk: %s\n", text.c_str());
@@ -102,6 +101,15 @@ std::string Absolute(const std::string& path) {
   return cwd + "/" + path;
 }
 
+// Makes a directory and any missing parents; true when it is there.
+bool MakeDirectories(const std::string& path) {
+  for (size_t i = 1; i < path.size(); ++i) {
+    if (path[i] == '/' || path[i] == '\\') platform::CreateDir(path.substr(0, i).c_str());
+  }
+  platform::CreateDir(path.c_str());
+  return platform::IsDirectory(path.c_str());
+}
+
 // Loads an archive's index; false (reported) when it cannot be used.
 bool Load(TukFile& archive, const std::string& path) {
   if (path.size() >= kPathBufferSize) {
@@ -115,46 +123,6 @@ bool Load(TukFile& archive, const std::string& path) {
   archive.LoadIndex(path.c_str());
   if (archive.indexDamaged) {
     Error("damaged index in " + path + " (only the entries before the damage are used)");
-  }
-  return true;
-}
-
-// The compression choices of pack, replace and recompress.
-struct Compression {
-  int level = kDefaultLevel;  // 0: store files as they are
-  unsigned threads = HardwareThreads();
-};
-
-// Reads the options at args[i] that are not compression options into
-// words, and those that are into compression. False on a malformed one.
-bool SplitOptions(const std::vector<std::string>& args, std::vector<std::string>& words,
-                  Compression& compression) {
-  auto number = [](const std::string& text, long low, long high, long& value) {
-    char* end = nullptr;
-    value = std::strtol(text.c_str(), &end, 10);
-    return !text.empty() && *end == '\0' && value >= low && value <= high;
-  };
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    long value = 0;
-    if (arg.size() == 2 && arg[0] == '-' && arg[1] >= '0' && arg[1] <= '9') {
-      compression.level = arg[1] - '0';
-    } else if (arg == "--fast" || arg == "--best") {
-      compression.level = arg == "--fast" ? kFastestLevel : kSmallestLevel;
-    } else if (arg == "--level" || arg == "-j") {
-      if (++i == args.size()) return false;
-      if (!number(args[i], arg == "-j" ? 1 : 0, arg == "-j" ? 256 : 9, value)) return false;
-      if (arg == "-j") {
-        compression.threads = static_cast<unsigned>(value);
-      } else {
-        compression.level = static_cast<int>(value);
-      }
-    } else if (arg.size() > 2 && arg.compare(0, 2, "-j") == 0) {
-      if (!number(arg.substr(2), 1, 256, value)) return false;
-      compression.threads = static_cast<unsigned>(value);
-    } else {
-      words.push_back(arg);
-    }
   }
   return true;
 }
@@ -191,11 +159,9 @@ std::string JsonString(const std::string& text) {
   return out + "\"";
 }
 
-int List(const std::vector<std::string>& args) {
-  const bool json = args.size() == 2 && args[1] == "--json";
-  if (args.empty() || args.size() > 2 || (args.size() == 2 && !json)) return kTukUsage;
+int List(const std::string& path, bool json) {
   ArchiveReader reader;
-  const Status opened = reader.Open(args[0]);
+  const Status opened = reader.Open(path);
   if (opened.code() == Errc::kNotFound) {
     Error(opened.message());
     return kTukFailed;
@@ -230,42 +196,32 @@ int List(const std::vector<std::string>& args) {
   return opened.ok() ? kTukDone : kTukFailed;
 }
 
-int Verify(const std::vector<std::string>& args) {
-  if (args.size() != 1) return kTukUsage;
+int Verify(const std::string& path) {
   size_t withoutChecksum = 0;
-  const std::vector<std::string> problems = VerifyArchive(args[0].c_str(), &withoutChecksum);
+  const std::vector<std::string> problems = VerifyArchive(path.c_str(), &withoutChecksum);
   for (const std::string& problem : problems) std::printf("%s\n", problem.c_str());
   if (problems.empty()) {
     if (withoutChecksum == 0) {
-      std::printf("%s: OK\n", args[0].c_str());
+      std::printf("%s: OK\n", path.c_str());
     } else {
-      std::printf("%s: OK (%zu entr%s without a checksum)\n", args[0].c_str(), withoutChecksum,
+      std::printf("%s: OK (%zu entr%s without a checksum)\n", path.c_str(), withoutChecksum,
                   withoutChecksum == 1 ? "y" : "ies");
     }
     return kTukDone;
   }
-  std::printf("%s: %zu problem%s\n", args[0].c_str(), problems.size(),
+  std::printf("%s: %zu problem%s\n", path.c_str(), problems.size(),
               problems.size() == 1 ? "" : "s");
   return kTukFailed;
 }
 
-int Extract(const std::vector<std::string>& args) {
-  if (args.empty()) return kTukUsage;
-  std::string directory = ".";
-  std::vector<std::string> names;
-  for (size_t i = 1; i < args.size(); ++i) {
-    if (args[i] == "-C") {
-      if (++i == args.size()) return kTukUsage;
-      directory = args[i];
-    } else {
-      names.push_back(args[i]);
-    }
-  }
-  if (!platform::IsDirectory(directory.c_str())) {
-    Error("no such directory: " + directory);
+int Extract(const std::string& path, const std::string& directory,
+            const std::vector<std::string>& names) {
+  // Like unzip -d, a missing directory is made, and its parents with it.
+  if (!MakeDirectories(directory)) {
+    Error("cannot make directory " + directory);
     return kTukFailed;
   }
-  const std::string archivePath = Absolute(args[0]);
+  const std::string archivePath = Absolute(path);
   const std::string target = Absolute(directory);
   ProgressScope progress;
   TukFile archive(progress.context());
@@ -293,20 +249,22 @@ int Extract(const std::vector<std::string>& args) {
   return failed ? kTukFailed : kTukDone;
 }
 
-int Pack(const std::vector<std::string>& args) {
-  std::vector<std::string> words;
+struct PackArguments {
+  std::string source, prefix, archive;
+  bool update = false;
   Compression compression;
-  if (!SplitOptions(args, words, compression)) return kTukUsage;
-  const bool update = words.size() == 4 && words[3] == "--update";
-  if (words.size() != 3 && !update) return kTukUsage;
-  if (PathIsInside(words[2], words[0])) {
-    Error("the archive would lie inside the source directory: " + words[2]);
+};
+
+int Pack(const PackArguments& args) {
+  const Compression& compression = args.compression;
+  if (PathIsInside(args.archive, args.source)) {
+    Error("the archive would lie inside the source directory: " + args.archive);
     return kTukFailed;
   }
 
-  std::vector<char> sourceDir(words[0].begin(), words[0].end());
+  std::vector<char> sourceDir(args.source.begin(), args.source.end());
   sourceDir.resize(sourceDir.size() + 2, '\0');
-  std::vector<char> prefix(words[1].begin(), words[1].end());
+  std::vector<char> prefix(args.prefix.begin(), args.prefix.end());
   prefix.resize(prefix.size() + 2, '\0');
   PackOptions options;
   options.level = compression.level;
@@ -314,19 +272,22 @@ int Pack(const std::vector<std::string>& args) {
   PackOutcome outcome = PackOutcome::Failed;
   {
     ProgressScope progress;
-    packTukFiles(sourceDir.data(), prefix.data(), words[2].c_str(), update ? 1 : 0, 1,
+    packTukFiles(sourceDir.data(), prefix.data(), args.archive.c_str(), args.update ? 1 : 0, 1,
                  &outcome, &options, progress.context());
   }
-  if (outcome == PackOutcome::Failed) Error("packing failed: " + words[2]);
-  if (outcome == PackOutcome::Incomplete) Error("some files were left out of " + words[2]);
+  if (outcome == PackOutcome::Failed) Error("packing failed: " + args.archive);
+  if (outcome == PackOutcome::Incomplete) Error("some files were left out of " + args.archive);
   return outcome == PackOutcome::Complete ? kTukDone : kTukFailed;
 }
 
-int Replace(const std::vector<std::string>& options) {
-  std::vector<std::string> args;
+struct ReplaceArguments {
+  std::string archive, name, file;
   Compression compression;
-  if (!SplitOptions(options, args, compression) || args.size() != 3) return kTukUsage;
-  const std::string& name = args[1];
+};
+
+int Replace(const ReplaceArguments& args) {
+  const Compression& compression = args.compression;
+  const std::string& name = args.name;
   if (name.size() > kMaxNameLength ||
       !IsSafeEntryName(name.c_str(), static_cast<uint32_t>(name.size()))) {
     Error("not a usable entry name: " + name);
@@ -334,13 +295,13 @@ int Replace(const std::vector<std::string>& options) {
   }
   // The index is read under the lock, so no other writer's entries are lost.
   TukFile archive(ErrorsToStderr());
-  const WriterLock lock(args[0], archive.messages);
-  if (!Load(archive, args[0])) return kTukFailed;
+  const WriterLock lock(args.archive, archive.messages);
+  if (!Load(archive, args.archive)) return kTukFailed;
   if (archive.indexDamaged) return kTukFailed;
 
   platform::File input;
-  if (!input.Open(args[2].c_str(), platform::File::Mode::Read)) {
-    Error("cannot open " + args[2]);
+  if (!input.Open(args.file.c_str(), platform::File::Mode::Read)) {
+    Error("cannot open " + args.file);
     return kTukFailed;
   }
   const int64_t size = input.Length();
@@ -348,7 +309,7 @@ int Replace(const std::vector<std::string>& options) {
       !archive.GrowRawBuffer(static_cast<uint64_t>(size) + 1) ||
       input.Read(archive.rawBuffer.get(), static_cast<size_t>(size)) !=
           static_cast<size_t>(size)) {
-    Error("cannot read " + args[2]);
+    Error("cannot read " + args.file);
     return kTukFailed;
   }
   archive.compressionLevel = compression.level;
@@ -357,88 +318,125 @@ int Replace(const std::vector<std::string>& options) {
   const uint32_t index = FindEntryByName(archive.entries, name.c_str(),
                                          static_cast<uint32_t>(name.size()));
   if (archive.AddReplaceFile(index, static_cast<uint32_t>(size), name.c_str()) != 0) {
-    Error("could not update " + args[0] + " (it is unchanged)");
+    Error("could not update " + args.archive + " (it is unchanged)");
     return kTukFailed;
   }
   return kTukDone;
 }
 
-int Recompress(const std::vector<std::string>& options) {
-  std::vector<std::string> args;
-  Compression compression;
-  if (!SplitOptions(options, args, compression) || args.size() != 1) return kTukUsage;
+int Recompress(const std::string& path, const Compression& compression) {
   ProgressScope progress;
   TukFile archive(progress.context());
-  const WriterLock lock(args[0], archive.messages);
-  if (!Load(archive, args[0])) return kTukFailed;
+  const WriterLock lock(path, archive.messages);
+  if (!Load(archive, path)) return kTukFailed;
   if (archive.indexDamaged) return kTukFailed;
   if (!RecompressArchive(archive, compression.level, compression.threads)) {
-    Error("could not recompress " + args[0] + " (it is unchanged)");
+    Error("could not recompress " + path + " (it is unchanged)");
     return kTukFailed;
   }
   return kTukDone;
 }
 
-int UnpackAll(const std::vector<std::string>& args) {
-  if (args.size() != 2) return kTukUsage;
-  if (!platform::IsDirectory(args[1].c_str())) {
-    Error("no such directory: " + args[1]);
+int UnpackAll(const std::string& patternText, const std::string& directory) {
+  if (!platform::IsDirectory(directory.c_str())) {
+    Error("no such directory: " + directory);
     return kTukFailed;
   }
-  std::string pattern = Absolute(args[0]);
+  std::string pattern = Absolute(patternText);
   if (pattern.find('*') == std::string::npos) {
-    Error("the pattern has no '*': " + args[0]);
+    Error("the pattern has no '*': " + patternText);
     return kTukUsage;
   }
   ProgressScope progress;
-  return unpackTukFiles(&pattern[0], nullptr, Absolute(args[1]).c_str(),
+  return unpackTukFiles(&pattern[0], nullptr, Absolute(directory).c_str(),
                         progress.context()) == 0
              ? kTukDone
              : kTukFailed;
 }
 
-const Command kCommands[] = {
-    {"list", "tuk list ARCHIVE [--json]\n  Shows the mode, entry count and total size, then one row per entry:\n  index, size, stored size, offset and name.\n", List},
-    {"verify", "tuk verify ARCHIVE\n  Checks the header, the index, that every payload lies inside the data\n  area without overlapping another, that every name is safe, and decodes\n  every compressed payload. Prints each problem; exits 0 only when sound.\n", Verify},
-    {"extract", "tuk extract ARCHIVE [-C DIR] [NAME...]\n  Extracts every entry, or the named ones (names match regardless of the\n  case of A-Z), into DIR (default: the current directory).\n", Extract},
-    {"pack", "tuk pack SRC PREFIX ARCHIVE [--update] [-0..-9 | --level N | --fast | --best] [-j N]\n  Packs every file below SRC, naming each PREFIX/path, compressed at level 5\n  unless told otherwise (-0 stores files as they are, -1 is fastest, -9\n  smallest) on N threads (default: every core). With --update, entries of\n  ARCHIVE that are not packed again are kept, and ARCHIVE keeps its mode.\n  Refuses an ARCHIVE inside SRC.\n", Pack},
-    {"replace", "tuk replace ARCHIVE NAME FILE [-0..-9 | --level N]\n  Replaces the entry NAME with FILE's bytes, or adds it when there is none;\n  in a compressed archive FILE is compressed at the level (default 5).\n", Replace},
-    {"recompress", "tuk recompress ARCHIVE [-0..-9 | --level N | --fast | --best] [-j N]\n  Rewrites ARCHIVE with every entry stored as it is (-0) or compressed at\n  the level (default 5); names, bytes and order stay. All or nothing.\n", Recompress},
-    {"unpack-all", "tuk unpack-all PATTERN DIR\n  Extracts every archive matching PATTERN (such as 'packs/*.tuk') into DIR.\n", UnpackAll},
+CommandRun DefineList(CLI::App& command) {
+  struct Arguments {
+    std::string archive;
+    bool json = false;
+  };
+  auto args = std::make_shared<Arguments>();
+  command.add_option("ARCHIVE", args->archive)->required();
+  command.add_flag("--json", args->json);
+  return [args] { return List(args->archive, args->json); };
+}
+
+CommandRun DefineVerify(CLI::App& command) {
+  auto path = std::make_shared<std::string>();
+  command.add_option("ARCHIVE", *path)->required();
+  return [path] { return Verify(*path); };
+}
+
+CommandRun DefineExtract(CLI::App& command) {
+  struct Arguments {
+    std::string archive, directory = ".";
+    std::vector<std::string> names;
+  };
+  auto args = std::make_shared<Arguments>();
+  command.add_option("ARCHIVE", args->archive)->required();
+  command.add_option("NAME", args->names);
+  command.add_option("-C", args->directory)->type_name("DIR")->take_last();
+  return [args] { return Extract(args->archive, args->directory, args->names); };
+}
+
+CommandRun DefinePack(CLI::App& command) {
+  auto args = std::make_shared<PackArguments>();
+  command.add_option("SRC", args->source)->required();
+  command.add_option("PREFIX", args->prefix)->required();
+  command.add_option("ARCHIVE", args->archive)->required();
+  command.add_flag("--update", args->update);
+  AddCompressionOptions(command, args->compression, true);
+  return [args] { return Pack(*args); };
+}
+
+CommandRun DefineReplace(CLI::App& command) {
+  auto args = std::make_shared<ReplaceArguments>();
+  command.add_option("ARCHIVE", args->archive)->required();
+  command.add_option("NAME", args->name)->required();
+  command.add_option("FILE", args->file)->required();
+  AddCompressionOptions(command, args->compression, true);
+  return [args] { return Replace(*args); };
+}
+
+CommandRun DefineRecompress(CLI::App& command) {
+  struct Arguments {
+    std::string archive;
+    Compression compression;
+  };
+  auto args = std::make_shared<Arguments>();
+  command.add_option("ARCHIVE", args->archive)->required();
+  AddCompressionOptions(command, args->compression, true);
+  return [args] { return Recompress(args->archive, args->compression); };
+}
+
+CommandRun DefineUnpackAll(CLI::App& command) {
+  struct Arguments {
+    std::string pattern, directory;
+  };
+  auto args = std::make_shared<Arguments>();
+  command.add_option("PATTERN", args->pattern)->required();
+  command.add_option("DIR", args->directory)->required();
+  return [args] { return UnpackAll(args->pattern, args->directory); };
+}
+
+const std::vector<Command> kCommands = {
+    {"list", "tuk list ARCHIVE [--json]\n  Shows the mode, entry count and total size, then one row per entry:\n  index, size, stored size, offset and name; with --json, as one JSON object.\n", DefineList},
+    {"verify", "tuk verify ARCHIVE\n  Checks the header, the index, that every payload lies inside the data\n  area without overlapping another, that every name is safe, and decodes\n  every compressed payload. Prints each problem; exits 0 only when sound.\n", DefineVerify},
+    {"extract", "tuk extract ARCHIVE [-C DIR] [NAME...]\n  Extracts every entry, or the named ones (names match regardless of the\n  case of A-Z), into DIR (default: the current directory), which is made\n  when missing.\n", DefineExtract},
+    {"pack", "tuk pack SRC PREFIX ARCHIVE [--update] [-0..-9 | --level N | --fast | --best] [-j N]\n  Packs every file below SRC, naming each PREFIX/path, compressed at level 5\n  unless told otherwise (-0 stores files as they are, -1 is fastest, -9\n  smallest) on N threads (default: every core). With --update, entries of\n  ARCHIVE that are not packed again are kept, and ARCHIVE keeps its mode.\n  Refuses an ARCHIVE inside SRC.\n", DefinePack},
+    {"replace", "tuk replace ARCHIVE NAME FILE [-0..-9 | --level N | --fast | --best] [-j N]\n  Replaces the entry NAME with FILE's bytes, or adds it when there is none;\n  in a compressed archive FILE is compressed at the level (default 5).\n", DefineReplace},
+    {"recompress", "tuk recompress ARCHIVE [-0..-9 | --level N | --fast | --best] [-j N]\n  Rewrites ARCHIVE with every entry stored as it is (-0) or compressed at\n  the level (default 5); names, bytes and order stay. All or nothing.\n", DefineRecompress},
+    {"unpack-all", "tuk unpack-all PATTERN DIR\n  Extracts every archive matching PATTERN (such as 'packs/*.tuk') into DIR.\n", DefineUnpackAll},
 };
 
 }  // namespace
 
 int RunTuk(int argc, char** argv) {
-  if (argc < 2) {
-    std::fputs(kUsage, stderr);
-    return kTukUsage;
-  }
-  const std::string word = argv[1];
-  if (word == "--help" || word == "-h" || word == "help") {
-    std::fputs(kUsage, stdout);
-    return kTukDone;
-  }
-  if (word == "--version") {
-    std::fputs(kVersion, stdout);
-    return kTukDone;
-  }
-  for (const Command& command : kCommands) {
-    if (word != command.name) continue;
-    std::vector<std::string> args(argv + 2, argv + argc);
-    for (const std::string& arg : args) {
-      if (arg == "--help" || arg == "-h") {
-        std::printf("Usage: %s", command.usage);
-        return kTukDone;
-      }
-    }
-    const int result = command.run(args);
-    if (result == kTukUsage) std::fprintf(stderr, "Usage: %s", command.usage);
-    return result;
-  }
-  Error("unknown command: " + word);
-  std::fputs(kUsage, stderr);
-  return kTukUsage;
+  return RunCommandLine(argc, argv, kCommands, kUsage, kVersion);
 }
 
 }  // namespace tuk

@@ -1,0 +1,102 @@
+#include "tuk/command_line.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "archive/thread_pool.h"
+#include "codec/encoder.h"
+#include "tuk/tuk_command.h"
+
+namespace tuk {
+namespace {
+
+// Help is the command's own text, kept beside the command, rather than
+// CLI11's generated listing: the texts are part of the program's behaviour
+// and the man page follows them.
+class HelpText : public CLI::Formatter {
+ public:
+  std::string make_help(const CLI::App* app, std::string, CLI::AppFormatMode) const override {
+    return app->get_description();
+  }
+};
+
+}  // namespace
+
+Compression::Compression() : level(kDefaultLevel), threads(HardwareThreads()) {}
+
+void AddCompressionOptions(CLI::App& command, Compression& compression, bool withThreads) {
+  for (int level = 0; level <= 9; ++level) {
+    const std::string flag = "-" + std::to_string(level);
+    command.add_flag_callback(flag, [&compression, level] { compression.level = level; })
+        ->trigger_on_parse();
+  }
+  command.add_flag_callback("--fast", [&compression] { compression.level = kFastestLevel; })
+      ->trigger_on_parse();
+  command.add_flag_callback("--best", [&compression] { compression.level = kSmallestLevel; })
+      ->trigger_on_parse();
+  command
+      .add_option_function<int>("--level", [&compression](const int& n) { compression.level = n; })
+      ->type_name("N")
+      ->check(CLI::Range(0, 9))
+      ->trigger_on_parse();
+  if (withThreads) {
+    command
+        .add_option_function<unsigned>(
+            "-j", [&compression](const unsigned& n) { compression.threads = n; })
+        ->type_name("N")
+        ->check(CLI::Range(1u, 256u))
+        ->take_last();
+  }
+}
+
+int RunCommandLine(int argc, char** argv, const std::vector<Command>& commands,
+                   const char* usage, const char* version) {
+  if (argc < 2) {
+    std::fputs(usage, stderr);
+    return kTukUsage;
+  }
+  const std::string first = argv[1];
+  if (first == "--help" || first == "-h" || first == "help") {
+    std::fputs(usage, stdout);
+    return kTukDone;
+  }
+  if (first == "--version") {
+    std::fputs(version, stdout);
+    return kTukDone;
+  }
+
+  CLI::App app(usage, "tuk");
+  app.formatter(std::make_shared<HelpText>());
+  app.require_subcommand(1);
+  std::vector<CommandRun> runs(commands.size());
+  bool known = false;
+  for (size_t i = 0; i < commands.size(); ++i) {
+    CLI::App* command = app.add_subcommand(commands[i].name, std::string("Usage: ") + commands[i].help);
+    runs[i] = commands[i].define(*command);
+    known = known || first == commands[i].name;
+  }
+  if (!known) {
+    std::fprintf(stderr, "tuk: unknown %s: %s\n", first[0] == '-' ? "option" : "command",
+                 first.c_str());
+    std::fputs(usage, stderr);
+    return kTukUsage;
+  }
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    std::fputs(app.help().c_str(), stdout);
+    return kTukDone;
+  } catch (const CLI::ParseError& error) {
+    std::fprintf(stderr, "tuk: %s\n", error.what());
+    std::fputs(app.help().c_str(), stderr);
+    return kTukUsage;
+  }
+  for (size_t i = 0; i < commands.size(); ++i) {
+    if (app.got_subcommand(commands[i].name)) return runs[i]();
+  }
+  return kTukUsage;
+}
+
+}  // namespace tuk
