@@ -51,6 +51,9 @@ AddStatus TukFile::AddFile(const char* path) {
   platform::File input;
   uint32_t size = 0;
   if (OpenInput(path, input, size) != AddStatus::Added) return AddStatus::Skipped;
+  if (size > kStreamThreshold && !(mode == kModeSegmented && compressionLevel > 0)) {
+    return AddFileStreamed(path, input, size);
+  }
   if (size >= rawCapacity && !GrowRawBuffer(uint64_t{size} + 512)) {
     SayError("ERROR! Not enough memory for: %s\n", path);
     ++skippedInputs;

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <unordered_set>
+#include <vector>
 
 #include "archive/compress_pipeline.h"
 #include "archive/entry_list.h"
@@ -104,6 +105,22 @@ class TukFile {
   // Writes rawBuffer as the entry's file below strExtractPath, making its
   // directories.
   bool WriteEntryFile(const IndexEntry& entry, const char* strExtractPath);
+  // The path of the entry's file below strExtractPath, its directories
+  // made (each once per run); those this call made are added to made when
+  // it is given, deepest last.
+  std::string PrepareEntryPath(const IndexEntry& entry, const char* strExtractPath,
+                               std::vector<std::string>* made = nullptr);
+
+  // Entries, payloads and input files larger than this pass through in
+  // blocks rather than whole, so memory stays bounded whatever their size.
+  static constexpr uint32_t kStreamThreshold = kInitialRawCapacity - 512;
+  bool IsStreamed(const IndexEntry& entry) const;
+  // Extract's file-writing road for entries IsStreamed takes: the same
+  // checks, messages and results, the bytes going to the file block by
+  // block.
+  bool ExtractStreamed(const IndexEntry& entry, const char* strExtractPath);
+  // AddFile's road for input files of more than kStreamThreshold bytes.
+  AddStatus AddFileStreamed(const char* path, platform::File& input, uint32_t size);
 
   // Buffers grow only; false (buffer unchanged) when memory ran out.
   bool GrowRawBuffer(uint64_t capacity);

@@ -1,6 +1,11 @@
 // File over the C runtime's buffered streams, which both platforms share.
 #include <sys/stat.h>
 #include <sys/types.h>
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstring>
@@ -164,6 +169,17 @@ bool File::Flush() {
   if (handle_ == nullptr) return false;
   if (faults::ShouldFail(faults::Op::Flush)) return false;
   return std::fflush(handle_) == 0;
+}
+
+bool File::Truncate() {
+  if (handle_ == nullptr) return false;
+  const int64_t at = Tell();
+  if (at < 0 || std::fflush(handle_) != 0) return false;
+#ifdef _WIN32
+  return _chsize_s(_fileno(handle_), at) == 0;
+#else
+  return ftruncate(fileno(handle_), static_cast<off_t>(at)) == 0;
+#endif
 }
 
 bool File::Close() {

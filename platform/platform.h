@@ -57,6 +57,8 @@ class File {
   bool ReadLine(char* buffer, int capacity);
 
   bool Flush();
+  // Cuts the file at the current position, dropping whatever lies beyond.
+  bool Truncate();
   // Flushes and closes; false when either failed. The file is closed in
   // every case.
   bool Close();
@@ -125,6 +127,10 @@ bool SetCurrentDir(const char* path);
 bool CreateDir(const char* path);
 bool IsDirectory(const char* path);
 bool RemoveFile(const char* path);
+// Removes an empty directory.
+bool RemoveDir(const char* path);
+// Whether anything (a file, a directory, a link) stands at path.
+bool PathExists(const char* path);
 // Renames, replacing an existing destination. Fails across volumes.
 bool MoveFileReplace(const char* from, const char* to);
 // Makes a closed file's bytes, or a directory's entries (a rename into
