@@ -1,5 +1,6 @@
 // Gathering the files of a source tree, in the order they will be packed.
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,14 @@ bool GatherFile(const std::string& prefix, const platform::DirEntry& item) {
   if (archive.nameTable->Add(path.c_str()) == 0) {
     ++archive.skippedInputs;
     return false;
+  }
+  if (archive.gatheredSizesKept) {
+    try {
+      archive.gatheredSizes.push_back(item.size);
+    } catch (const std::bad_alloc&) {
+      archive.gatheredSizes.clear();
+      archive.gatheredSizesKept = false;
+    }
   }
   archive.totalSize += static_cast<uint32_t>(item.size);
   archive.totalSize64 += item.size;

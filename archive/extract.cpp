@@ -91,7 +91,7 @@ bool TukFile::WriteEntryFile(const IndexEntry& entry,
   try {
     const std::string path = PrepareEntryPath(entry, strExtractPath);
     platform::File out;
-    if (!out.Open(path.c_str(), platform::File::Mode::Write)) {
+    if (!out.Open(path.c_str(), platform::File::Mode::WriteUnbuffered)) {
       TraceError("ERROR! Could not write file: %s\n", name);
       return false;
     }

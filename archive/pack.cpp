@@ -66,7 +66,10 @@ AddStatus TukFile::AddFile(const char* path) {
     return AddStatus::Skipped;
   }
   input.Close();
+  return StoreInputFile(path);
+}
 
+AddStatus TukFile::StoreInputFile(const char* path) {
   const WriteStatus stored = StoreFilePayload(currentSize, path);
   if (stored == WriteStatus::Ok) return AddStatus::Added;
   if (stored == WriteStatus::NameTooLong) {
@@ -201,9 +204,13 @@ bool AddGatheredFiles(TukFile& archive) {
     pipeline = std::make_unique<CompressPipeline>(archive.compressionLevel,
                                                   archive.compressionThreads);
   }
+  const bool sizesKnown = archive.gatheredSizesKept &&
+                          archive.gatheredSizes.size() == archive.nameTable->Count();
   auto add = [&](uint32_t i) {
     const char* path = archive.nameTable->Get(i);
-    return pipeline ? archive.AddFileCompressed(path, *pipeline) : archive.AddFile(path);
+    if (pipeline) return archive.AddFileCompressed(path, *pipeline);
+    return sizesKnown ? archive.AddScannedFile(path, archive.gatheredSizes[i])
+                      : archive.AddFile(path);
   };
   auto finish = [&] {
     return !pipeline || archive.WriteCompressed(*pipeline, true) != AddStatus::Failed;

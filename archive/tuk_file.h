@@ -70,6 +70,11 @@ class TukFile {
   void WriteLiteralRunHeader(uint32_t& position, uint32_t literalCount);
 
   AddStatus AddFile(const char* path);
+  // AddFile for a file the scan found scannedSize bytes long: read in one
+  // call when it still has that size, else measured and read by AddFile.
+  AddStatus AddScannedFile(const char* path, uint64_t scannedSize);
+  // Stores the currentSize bytes in rawBuffer read from path.
+  AddStatus StoreInputFile(const char* path);
   // AddFile through a compression pipeline: the file is read and handed
   // over, and finished payloads are written while the pipeline is full.
   AddStatus AddFileCompressed(const char* path, CompressPipeline& pipeline);
@@ -176,6 +181,10 @@ class TukFile {
   uint32_t skippedInputs = 0;
   // Why the last AddFile that returned Failed failed.
   WriteStatus lastFailure = WriteStatus::Ok;
+  // The size the scan found for each gathered file, in name-table order;
+  // left empty when it could not be kept for every file.
+  std::vector<uint64_t> gatheredSizes;
+  bool gatheredSizesKept = true;
   // 64-bit sum of the gathered files' sizes (totalSize keeps the 32-bit
   // wrapping sum).
   uint64_t totalSize64 = 0;

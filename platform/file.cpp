@@ -2,8 +2,10 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 #ifdef _WIN32
+#include <fcntl.h>
 #include <io.h>
 #else
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -76,16 +78,20 @@ File& File::operator=(File&& other) noexcept {
 bool File::Open(const char* path, Mode mode) {
   Abandon();
   const char* fopenMode = "rb";
-  if (mode == Mode::Write) {
+  if (mode == Mode::Write || mode == Mode::WriteUnbuffered) {
     if (faults::ShouldFail(faults::Op::OpenWrite)) return false;
     fopenMode = "wb";
   } else if (mode == Mode::ReadText) {
     fopenMode = "r";
   }
   handle_ = std::fopen(NativePath(path).c_str(), fopenMode);
-  writable_ = mode == Mode::Write;
+  writable_ = mode == Mode::Write || mode == Mode::WriteUnbuffered;
   position_ = 0;
   if (handle_ == nullptr) return false;
+  if (mode == Mode::WriteUnbuffered) {
+    std::setvbuf(handle_, nullptr, _IONBF, 0);
+    return true;
+  }
   if (!buffer_) buffer_.reset(new (std::nothrow) char[kBufferSize]);
   if (buffer_) std::setvbuf(handle_, buffer_.get(), _IOFBF, kBufferSize);
   return true;
@@ -194,6 +200,35 @@ bool File::Close() {
 void File::Abandon() {
   if (handle_ != nullptr) std::fclose(std::exchange(handle_, nullptr));
   position_ = -1;
+}
+
+bool ReadFileStart(const char* path, void* buffer, size_t capacity, size_t& got) {
+  got = 0;
+#ifdef _WIN32
+  const int fd = _open(NativePath(path).c_str(), _O_RDONLY | _O_BINARY);
+#else
+  const int fd = open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
+#endif
+  if (fd < 0) return false;
+  while (got < capacity) {
+    const size_t want = capacity - got < (1u << 30) ? capacity - got : (1u << 30);
+#ifdef _WIN32
+    const int n = _read(fd, static_cast<char*>(buffer) + got, static_cast<unsigned>(want));
+#else
+    const ssize_t n = read(fd, static_cast<char*>(buffer) + got, want);
+    if (n < 0 && errno == EINTR) continue;
+#endif
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+    // A regular file gives less than asked only at its end.
+    if (static_cast<size_t>(n) < want) break;
+  }
+#ifdef _WIN32
+  _close(fd);
+#else
+  close(fd);
+#endif
+  return true;
 }
 
 std::string ParentDirectory(const std::string& path) {

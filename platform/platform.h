@@ -25,6 +25,9 @@ class File {
     Read,      // existing file, read only
     Write,     // created, or truncated if it exists
     ReadText,  // existing file, read line by line
+    // Write, with every Write going to the system as it is: for a file
+    // written in one piece, which a buffer would only copy.
+    WriteUnbuffered,
   };
 
   File() = default;
@@ -118,6 +121,12 @@ class ExclusiveLock {
   std::string path_;
   intptr_t handle_ = -1;  // a descriptor, or a Windows HANDLE
 };
+
+// Reads the start of a file into buffer in as few calls as it takes to
+// fill it or meet the end: got is what was read. False when the file
+// cannot be opened. Meant for files whose size is known: asking one byte
+// more than that tells in one call whether it still has that size.
+bool ReadFileStart(const char* path, void* buffer, size_t capacity, size_t& got);
 
 // ---- Directories and files by name ---------------------------------------
 
