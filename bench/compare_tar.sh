@@ -128,7 +128,8 @@ PY
 # ---- Measuring ----------------------------------------------------------------
 
 # run_measured <label> <command...>: runs the command with its output
-# discarded; sets ELAPSED_MS and PEAK_KB (empty when unknown).
+# discarded; sets ELAPSED_MS, PEAK_KB and CPU_MS (user + system time; both
+# empty when unknown).
 run_measured() {
   local start end status=0
   shift  # the label only names the run in the caller
@@ -136,12 +137,14 @@ run_measured() {
   # this run's time.
   sync
   PEAK_KB=""
+  CPU_MS=""
   start=$(date +%s%N)
   case $MEMORY in
     gnutime)
-      /usr/bin/time -f '%M' -o "$WORK/rss" "$@" >/dev/null 2>&1 || status=$?
+      /usr/bin/time -f '%M %U %S' -o "$WORK/rss" "$@" >/dev/null 2>&1 || status=$?
       end=$(date +%s%N)
-      PEAK_KB=$(tail -n 1 "$WORK/rss")
+      read -r PEAK_KB user system < <(tail -n 1 "$WORK/rss")
+      CPU_MS=$(awk -v u="$user" -v s="$system" 'BEGIN { printf "%d", (u + s) * 1000 }')
       ;;
     proc)
       "$@" >/dev/null 2>&1 &
@@ -187,15 +190,20 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else
 RESULTS=()
 OUR_PEAKS=()
 
-# report <tree> <what> <our ms list> <peer ms list> <our KiB list> <peer KiB list> <goal>
+# report <tree> <what> <ours> <peer> <goal>: ours and peer name the arrays
+# of a program's runs (NAME_ms, NAME_kb, NAME_cpu).
 report() {
-  local tree=$1 what=$2 goal=$7
-  local -a ours=($3) peer=($4) ours_kb=($5) peer_kb=($6)
-  local mo mp r
-  mo=$(median "${ours[@]}"); mp=$(median "${peer[@]}"); r=$(ratio "$mo" "$mp")
-  printf '   %-34s %9s %9s %7s %13s %13s\n' "$what" "$mo" "$mp" "$r" \
+  local tree=$1 what=$2 ours=$3 peer=$4 goal=$5
+  local -n ours_ms=${ours}_ms peer_ms=${peer}_ms ours_kb=${ours}_kb peer_kb=${peer}_kb
+  local -n ours_cpu=${ours}_cpu peer_cpu=${peer}_cpu
+  local mo mp r cpu="n/a"
+  mo=$(median "${ours_ms[@]}"); mp=$(median "${peer_ms[@]}"); r=$(ratio "$mo" "$mp")
+  if [[ -n ${ours_cpu[0]:-} && -n ${peer_cpu[0]:-} ]]; then
+    cpu=$(ratio "$(median "${ours_cpu[@]}")" "$(median "${peer_cpu[@]}")")
+  fi
+  printf '   %-34s %9s %9s %7s %7s %13s %13s\n' "$what" "$mo" "$mp" "$r" "$cpu" \
     "$(max_kb "${ours_kb[@]}")" "$(max_kb "${peer_kb[@]}")"
-  RESULTS+=("$tree: $what|$r|$goal")
+  RESULTS+=("$tree: $what|$r|$goal|$cpu")
 }
 
 # compare_tree <label> <tree-dir-name>: runs every comparison RUNS times,
@@ -207,9 +215,10 @@ compare_tree() {
   tree_bytes=$(du -sb "$WORK/$name" | cut -f1)
   largest=$(find "$WORK/$name" -type f -printf '%s\n' | sort -n | tail -n 1)
 
-  local pack_ms=() tar_c_ms=() tukpack_ms=() unpack_ms=() tar_x_ms=() extract_ms=()
-  local pack_kb=() tar_c_kb=() tukpack_kb=() unpack_kb=() tar_x_kb=() extract_kb=()
-  local unpack1_ms=() lzo_ms=() unpack1_kb=() lzo_kb=()
+  local program
+  for program in pack tar_c tukpack unpack tar_x extract unpack1 lzo; do
+    local -a "${program}_ms=()" "${program}_kb=()" "${program}_cpu=()"
+  done
   cd "$WORK"
   # The mode-1 archive, made once: its making is not timed.
   "$TUK" pack "$name" "$name" "$WORK/$name-1.tuk" >/dev/null
@@ -217,31 +226,31 @@ compare_tree() {
     # Pack: TukPack, tar cf and tuk pack -0, each into a fresh file.
     rm -f "$WORK/$name.tuk" "$WORK/$name.tar" "$WORK/$name-0.tuk"
     run_measured TukPack "$TUKPACK" "$name" "$name" "$WORK/$name.tuk"
-    pack_ms+=("$ELAPSED_MS"); pack_kb+=("$PEAK_KB")
+    pack_ms+=("$ELAPSED_MS"); pack_kb+=("$PEAK_KB"); pack_cpu+=("$CPU_MS")
     run_measured tar-c tar cf "$WORK/$name.tar" "$name"
-    tar_c_ms+=("$ELAPSED_MS"); tar_c_kb+=("$PEAK_KB")
+    tar_c_ms+=("$ELAPSED_MS"); tar_c_kb+=("$PEAK_KB"); tar_c_cpu+=("$CPU_MS")
     run_measured tuk-pack "$TUK" pack "$name" "$name" "$WORK/$name-0.tuk" -0
-    tukpack_ms+=("$ELAPSED_MS"); tukpack_kb+=("$PEAK_KB")
+    tukpack_ms+=("$ELAPSED_MS"); tukpack_kb+=("$PEAK_KB"); tukpack_cpu+=("$CPU_MS")
 
     # Unpack: each into a fresh empty directory.
     fresh() { rm -rf "$WORK/out"; mkdir "$WORK/out"; }
     fresh
     run_measured tukUnpack "$TUKUNPACK" "$WORK/$name.tuk" "$WORK/out"
-    unpack_ms+=("$ELAPSED_MS"); unpack_kb+=("$PEAK_KB")
+    unpack_ms+=("$ELAPSED_MS"); unpack_kb+=("$PEAK_KB"); unpack_cpu+=("$CPU_MS")
     if [[ $i -eq 1 ]] && ! diff -rq "$WORK/$name" "$WORK/out/$name" >/dev/null; then
       echo "error: the unpacked tree differs from $name" >&2
       exit 1
     fi
     fresh
     run_measured tar-x tar xf "$WORK/$name.tar" -C "$WORK/out"
-    tar_x_ms+=("$ELAPSED_MS"); tar_x_kb+=("$PEAK_KB")
+    tar_x_ms+=("$ELAPSED_MS"); tar_x_kb+=("$PEAK_KB"); tar_x_cpu+=("$CPU_MS")
     fresh
     run_measured tuk-extract "$TUK" extract "$WORK/$name-0.tuk" -C "$WORK/out"
-    extract_ms+=("$ELAPSED_MS"); extract_kb+=("$PEAK_KB")
+    extract_ms+=("$ELAPSED_MS"); extract_kb+=("$PEAK_KB"); extract_cpu+=("$CPU_MS")
 
     fresh
     run_measured tukUnpack-1 "$TUKUNPACK" "$WORK/$name-1.tuk" "$WORK/out"
-    unpack1_ms+=("$ELAPSED_MS"); unpack1_kb+=("$PEAK_KB")
+    unpack1_ms+=("$ELAPSED_MS"); unpack1_kb+=("$PEAK_KB"); unpack1_cpu+=("$CPU_MS")
     if [[ $i -eq 1 ]] && ! diff -rq "$WORK/$name" "$WORK/out/$name" >/dev/null; then
       echo "error: the tree unpacked from the mode-1 archive differs from $name" >&2
       exit 1
@@ -249,7 +258,7 @@ compare_tree() {
     if [[ -n $LZO_EXTRACT ]]; then
       fresh
       run_measured lzo_extract "$LZO_EXTRACT" "$WORK/$name-1.tuk" "$WORK/out"
-      lzo_ms+=("$ELAPSED_MS"); lzo_kb+=("$PEAK_KB")
+      lzo_ms+=("$ELAPSED_MS"); lzo_kb+=("$PEAK_KB"); lzo_cpu+=("$CPU_MS")
       if [[ $i -eq 1 ]] && ! diff -rq "$WORK/$name" "$WORK/out/$name" >/dev/null; then
         echo "error: lzo_extract's tree differs from $name" >&2
         exit 1
@@ -260,20 +269,15 @@ compare_tree() {
   echo
   echo "== $label: $tree_files files, $((tree_bytes / 1048576)) MiB, largest file $((largest / 1024)) KiB"
   echo "   archive sizes: .tuk $(stat -c %s "$WORK/$name.tuk"), mode-1 .tuk $(stat -c %s "$WORK/$name-1.tuk"), .tar $(stat -c %s "$WORK/$name.tar") bytes"
-  printf '   %-34s %9s %9s %7s %13s %13s\n' "ours vs peer" "ours ms" "peer ms" "ratio" \
-    "ours peak KiB" "peer peak KiB"
-  report "$label" "TukPack vs tar cf" "${pack_ms[*]}" "${tar_c_ms[*]}" \
-    "${pack_kb[*]}" "${tar_c_kb[*]}" "$GOAL"
-  report "$label" "tukUnpack vs tar xf" "${unpack_ms[*]}" "${tar_x_ms[*]}" \
-    "${unpack_kb[*]}" "${tar_x_kb[*]}" "$GOAL"
+  printf '   %-34s %9s %9s %7s %7s %13s %13s\n' "ours vs peer" "ours ms" "peer ms" "ratio" \
+    "cpu" "ours peak KiB" "peer peak KiB"
+  report "$label" "TukPack vs tar cf" pack tar_c "$GOAL"
+  report "$label" "tukUnpack vs tar xf" unpack tar_x "$GOAL"
   if [[ -n $LZO_EXTRACT ]]; then
-    report "$label" "tukUnpack (mode 1) vs lzo_extract" "${unpack1_ms[*]}" "${lzo_ms[*]}" \
-      "${unpack1_kb[*]}" "${lzo_kb[*]}" "$GOAL"
+    report "$label" "tukUnpack (mode 1) vs lzo_extract" unpack1 lzo "$GOAL"
   fi
-  report "$label" "tuk extract vs tukUnpack" "${extract_ms[*]}" "${unpack_ms[*]}" \
-    "${extract_kb[*]}" "${unpack_kb[*]}" 1.00
-  report "$label" "tuk pack -0 vs TukPack" "${tukpack_ms[*]}" "${pack_ms[*]}" \
-    "${tukpack_kb[*]}" "${pack_kb[*]}" 1.00
+  report "$label" "tuk extract vs tukUnpack" extract unpack 1.00
+  report "$label" "tuk pack -0 vs TukPack" tukpack pack 1.00
   echo "   runs (ms): TukPack ${pack_ms[*]} | tar cf ${tar_c_ms[*]} | tuk pack -0 ${tukpack_ms[*]}"
   echo "              tukUnpack ${unpack_ms[*]} | tar xf ${tar_x_ms[*]} | tuk extract ${extract_ms[*]}"
   echo "              tukUnpack mode 1 ${unpack1_ms[*]} | lzo_extract ${lzo_ms[*]:-}"
@@ -320,12 +324,12 @@ compare_tree "small files" small
 compare_tree "big files" big
 
 echo
-echo "== ratios (median ours / median peer)"
+echo "== ratios (median ours / median peer, wall time; cpu: the same for user + system time)"
 worst="" worst_ratio=0
 for result in "${RESULTS[@]}"; do
-  IFS='|' read -r what r goal <<<"$result"
+  IFS='|' read -r what r goal cpu <<<"$result"
   verdict=$(awk -v r="$r" -v g="$goal" 'BEGIN { print (r <= g) ? "met" : "NOT MET" }')
-  printf '   %-52s %6s  goal <= %s  %s\n' "$what" "$r" "$goal" "$verdict"
+  printf '   %-52s %6s  goal <= %s  %-7s  (cpu %s)\n' "$what" "$r" "$goal" "$verdict" "$cpu"
   # The worst is the one furthest past (or least inside) its goal.
   excess=$(awk -v r="$r" -v g="$goal" 'BEGIN { printf "%.4f", r / g }')
   if [[ -z $worst ]] || awk -v a="$excess" -v b="$worst_ratio" 'BEGIN { exit !(a > b) }'; then
