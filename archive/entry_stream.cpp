@@ -9,7 +9,11 @@
 namespace tuk {
 namespace {
 
-// Blocks big enough to keep system calls few, small enough to stay in cache.
+// A stored payload is copied in blocks small enough to stay in the
+// processor's cache between the read and the write.
+constexpr size_t kCopyBlockSize = 64 * 1024;
+// Decoded output is handed on in larger blocks, so that keeping the 32 KiB
+// window costs little; the payload is read ahead as far.
 constexpr size_t kBlockSize = 512 * 1024;
 // How far back a match may reach.
 constexpr uint32_t kWindowSize = 32 * 1024;
@@ -30,14 +34,14 @@ size_t ReadAt(platform::File& file, uint64_t offset, uint8_t* buffer, size_t len
 StreamedBytes StreamStoredPayload(platform::File& archive, uint64_t offset,
                                   uint32_t length, const ByteSink& sink) {
   StreamedBytes result;
-  const std::unique_ptr<uint8_t[]> block = Buffer(kBlockSize);
+  const std::unique_ptr<uint8_t[]> block = Buffer(kCopyBlockSize);
   if (!block || !archive.Seek(offset)) {
     result.error = DecodeError::InputOverrun;
     return result;
   }
   while (result.countRead < length) {
     const uint32_t left = length - result.countRead;
-    const size_t want = left < kBlockSize ? left : kBlockSize;
+    const size_t want = left < kCopyBlockSize ? left : kCopyBlockSize;
     const size_t got = archive.Read(block.get(), want);
     result.countRead += static_cast<uint32_t>(got);
     if (got > 0 && !sink(block.get(), got)) {

@@ -107,7 +107,7 @@ bool TukFile::ExtractStreamed(const IndexEntry& entry, const char* strExtractPat
     std::vector<std::string> made;
     path = PrepareEntryPath(entry, strExtractPath, &made);
     platform::File out;
-    if (!out.Open(path.c_str(), platform::File::Mode::Write)) {
+    if (!out.Open(path.c_str(), platform::File::Mode::WriteUnbuffered)) {
       TraceError("ERROR! Could not write file: %s\n", entry.name);
       return false;
     }

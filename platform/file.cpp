@@ -116,6 +116,40 @@ bool File::Write(const void* buffer, size_t length) {
   return true;
 }
 
+bool File::WriteThrough(const void* buffer, size_t length) {
+  if (handle_ == nullptr) return false;
+  if (faults::ShouldFail(faults::Op::Write)) return false;
+  if (length == 0) return true;
+  const int64_t at = Tell();
+  if (at < 0 || std::fflush(handle_) != 0) {
+    position_ = -1;
+    return false;
+  }
+#ifdef _WIN32
+  const int fd = _fileno(handle_);
+#else
+  const int fd = fileno(handle_);
+#endif
+  const char* bytes = static_cast<const char*>(buffer);
+  size_t done = 0;
+  while (done < length) {
+    const size_t want = length - done < (1u << 30) ? length - done : (1u << 30);
+#ifdef _WIN32
+    const int n = _write(fd, bytes + done, static_cast<unsigned>(want));
+#else
+    const ssize_t n = write(fd, bytes + done, want);
+    if (n < 0 && errno == EINTR) continue;
+#endif
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  // The stream keeps its own idea of the file position: set it anew.
+  const int64_t end = at + static_cast<int64_t>(done);
+  const bool moved = SeekRaw(handle_, end, SEEK_SET) == 0;
+  position_ = moved ? end : -1;
+  return done == length && moved;
+}
+
 bool File::WriteU32(uint32_t value) {
   const unsigned char bytes[4] = {
       static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),

@@ -46,6 +46,10 @@ class File {
   // True only when every byte was handed on.
   bool Write(const void* buffer, size_t length);
   bool WriteU32(uint32_t value);
+  // Write for large blocks: the stream's buffer is flushed and the block
+  // goes to the system as it is, instead of being copied through the
+  // buffer. Counts as a Write for fault injection.
+  bool WriteThrough(const void* buffer, size_t length);
 
   bool Seek(uint64_t position);
   bool SeekFromCurrent(int64_t delta);
