@@ -4,6 +4,7 @@
 #include <memory>
 #include <new>
 
+#include "archive/aligned_block.h"
 #include "codec/segment_format.h"
 
 namespace tuk {
@@ -24,27 +25,23 @@ std::unique_ptr<uint8_t[]> Buffer(size_t bytes) {
   return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[bytes]);
 }
 
-// Reads at an offset; fewer bytes only at the end of the file or on failure.
-size_t ReadAt(platform::File& file, uint64_t offset, uint8_t* buffer, size_t length) {
-  return file.Seek(offset) ? file.Read(buffer, length) : 0;
-}
 
 }  // namespace
 
 StreamedBytes StreamStoredPayload(platform::File& archive, uint64_t offset,
                                   uint32_t length, const ByteSink& sink) {
   StreamedBytes result;
-  const std::unique_ptr<uint8_t[]> block = Buffer(kCopyBlockSize);
-  if (!block || !archive.Seek(offset)) {
+  const AlignedBlock block(kCopyBlockSize);
+  if (!block.ok()) {
     result.error = DecodeError::InputOverrun;
     return result;
   }
   while (result.countRead < length) {
     const uint32_t left = length - result.countRead;
     const size_t want = left < kCopyBlockSize ? left : kCopyBlockSize;
-    const size_t got = archive.Read(block.get(), want);
+    const size_t got = archive.ReadAt(offset + result.countRead, block.data(), want);
     result.countRead += static_cast<uint32_t>(got);
-    if (got > 0 && !sink(block.get(), got)) {
+    if (got > 0 && !sink(block.data(), got)) {
       result.sinkStopped = true;
       return result;
     }
@@ -60,9 +57,9 @@ namespace {
 class PayloadWindow {
  public:
   PayloadWindow(platform::File& archive, uint64_t offset, uint32_t length)
-      : archive_(archive), offset_(offset), length_(length), bytes_(Buffer(kBlockSize)) {}
+      : archive_(archive), offset_(offset), length_(length), bytes_(kBlockSize) {}
 
-  bool ok() const { return bytes_ != nullptr; }
+  bool ok() const { return bytes_.ok(); }
   uint32_t length() const { return length_; }
 
   // Makes [start, start + wanted) available when the payload holds it (or
@@ -73,13 +70,13 @@ class PayloadWindow {
     if (start < begin_ || end > begin_ + held_) {
       const uint32_t rest = length_ - start;
       const size_t want = rest < kBlockSize ? rest : kBlockSize;
-      held_ = static_cast<uint32_t>(ReadAt(archive_, offset_ + start, bytes_.get(), want));
+      held_ = static_cast<uint32_t>(archive_.ReadAt(offset_ + start, bytes_.data(), want));
       begin_ = start;
       // A payload the file cannot hold whole ends where the file does.
       if (held_ < want) length_ = start + held_;
     }
     available = begin_ + held_ - start;
-    return bytes_.get() + (start - begin_);
+    return bytes_.data() + (start - begin_);
   }
 
   // Whether the bytes at hand from start on reach the payload's end.
@@ -94,7 +91,7 @@ class PayloadWindow {
   platform::File& archive_;
   const uint64_t offset_;
   uint32_t length_;
-  std::unique_ptr<uint8_t[]> bytes_;
+  const AlignedBlock bytes_;
   uint32_t begin_ = 0;
   uint32_t held_ = 0;
 };
@@ -104,9 +101,9 @@ class PayloadWindow {
 class OutputWindow {
  public:
   OutputWindow(uint32_t limit, const ByteSink& sink)
-      : bytes_(Buffer(kCapacity)), limit_(limit), sink_(sink) {}
+      : bytes_(kCapacity), limit_(limit), sink_(sink) {}
 
-  bool ok() const { return bytes_ != nullptr; }
+  bool ok() const { return bytes_.ok(); }
 
   // Hands on the pending bytes (at most limit in all) and keeps the
   // window, so that half a block is free: eight segments' worth.
@@ -114,7 +111,7 @@ class OutputWindow {
     if (kCapacity - used_ >= kBlockSize / 2) return true;
     if (!Flush()) return false;
     const uint32_t keep = used_ < kWindowSize ? used_ : kWindowSize;
-    std::memmove(bytes_.get(), bytes_.get() + used_ - keep, keep);
+    std::memmove(bytes_.data(), bytes_.data() + used_ - keep, keep);
     used_ = keep;
     pending_ = keep;
     return true;
@@ -123,20 +120,20 @@ class OutputWindow {
   bool Flush() {
     uint32_t length = used_ - pending_;
     if (length > limit_ - handed_) length = limit_ - handed_;
-    if (length > 0 && !sink_(bytes_.get() + pending_, length)) return false;
+    if (length > 0 && !sink_(bytes_.data() + pending_, length)) return false;
     handed_ += length;
     pending_ = used_;
     return true;
   }
 
-  uint8_t* data() { return bytes_.get(); }
+  uint8_t* data() { return bytes_.data(); }
   uint32_t used() const { return used_; }
   uint32_t room() const { return kCapacity - used_; }
   void Grow(uint32_t length) { used_ += length; }
 
  private:
   static constexpr uint32_t kCapacity = static_cast<uint32_t>(kBlockSize) + kWindowSize;
-  std::unique_ptr<uint8_t[]> bytes_;
+  const AlignedBlock bytes_;
   uint32_t used_ = 0;
   uint32_t pending_ = 0;
   uint32_t handed_ = 0;
@@ -162,7 +159,7 @@ StreamedBytes StreamSegmentedPayload(platform::File& archive, uint64_t offset,
   if (!payload.ok() || !output.ok() || !records) return fail(DecodeError::OutputOverrun);
 
   uint8_t countBytes[4];
-  if (payload.length() < 4 || ReadAt(archive, offset, countBytes, 4) != 4) {
+  if (payload.length() < 4 || archive.ReadAt(offset, countBytes, 4) != 4) {
     return fail(DecodeError::InputOverrun);
   }
   const uint32_t segmentCount = ReadU32LE(countBytes);
@@ -174,8 +171,8 @@ StreamedBytes StreamSegmentedPayload(platform::File& archive, uint64_t offset,
     const uint32_t batch =
         segmentCount - first < kRecordsPerRead ? segmentCount - first : kRecordsPerRead;
     const size_t tableBytes = size_t{batch} * kSegmentInfoSize;
-    if (ReadAt(archive, offset + 4 + uint64_t{first} * kSegmentInfoSize, records.get(),
-               tableBytes) != tableBytes) {
+    if (archive.ReadAt(offset + 4 + uint64_t{first} * kSegmentInfoSize, records.get(),
+                       tableBytes) != tableBytes) {
       return fail(DecodeError::InputOverrun);
     }
     for (uint32_t i = 0; i < batch; ++i) {

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "archive/aligned_block.h"
 #include "archive/checksum.h"
 #include "archive/messages.h"
 #include "archive/tuk_file.h"
@@ -16,12 +17,24 @@ namespace {
 constexpr uint32_t kBlockSize = 64 * 1024;
 constexpr uint8_t kEndMarker[3] = {0x11, 0x00, 0x00};
 
-// Bytes WriteLiteralRunHeader takes for a count.
-uint32_t LiteralRunHeaderBytes(uint32_t literalCount) {
-  if (literalCount < 239) return 1;
-  uint32_t bytes = 2;
-  for (uint32_t rest = literalCount - 18; rest > 255; rest -= 255) ++bytes;
-  return bytes;
+// The count that opens a segment of literalCount literals, as
+// WriteLiteralRunHeader writes it; returns its length. With out null, only
+// the length.
+uint32_t LiteralRunHeader(uint8_t* out, uint32_t literalCount) {
+  uint32_t position = 0;
+  auto put = [&](uint32_t value) {
+    if (out != nullptr) out[position] = static_cast<uint8_t>(value);
+    ++position;
+  };
+  if (literalCount < 239) {
+    put(literalCount + 17);
+    return position;
+  }
+  put(0);
+  uint32_t rest = literalCount - 18;
+  for (; rest > 255; rest -= 255) put(0);
+  put(rest);
+  return position;
 }
 
 }  // namespace
@@ -39,7 +52,11 @@ AddStatus TukFile::AddFileStreamed(const char* path, platform::File& input, uint
     return AddStatus::Failed;
   };
   if (started != WriteStatus::Ok) return failed(started);
-  if (rawCapacity < kBlockSize || packedCapacity < kBlockSize + kBlockSize / 8) {
+  // The block read, and the segments it becomes in mode 1 (each segment
+  // gains a count of at most 130 bytes and the 3-byte end marker).
+  const AlignedBlock block(kBlockSize);
+  const AlignedBlock segmented(mode == kModeSegmented ? kBlockSize + kBlockSize / 8 : 0);
+  if (!block.ok() || !segmented.ok()) {
     SayError("ERROR! Not enough memory for: %s\n", path);
     ++skippedInputs;
     return AddStatus::Skipped;
@@ -61,7 +78,7 @@ AddStatus TukFile::AddFileStreamed(const char* path, platform::File& input, uint
     for (uint32_t i = 0; i < count; ++i) {
       const uint32_t remaining = size - (i << kSegmentShift);
       const uint32_t length = remaining >= kSegmentSize ? kSegmentSize : remaining;
-      const uint32_t packed = LiteralRunHeaderBytes(length) + length + sizeof kEndMarker;
+      const uint32_t packed = LiteralRunHeader(nullptr, length) + length + sizeof kEndMarker;
       uint8_t* record = table.data() + 4 + size_t{i} * kSegmentInfoSize;
       WriteU32LE(record, packed);
       WriteU32LE(record + 4, length);
@@ -79,7 +96,7 @@ AddStatus TukFile::AddFileStreamed(const char* path, platform::File& input, uint
   ChecksumStream checksum;
   for (uint32_t done = 0; done < size;) {
     const uint32_t piece = size - done < kBlockSize ? size - done : kBlockSize;
-    if (input.Read(rawBuffer.get(), piece) != piece) {
+    if (input.Read(block.data(), piece) != piece) {
       // The file shrank while it was read: it is left out, and what was
       // written of it is taken back.
       if (!tukFileStream.Seek(entry.offset) || !tukFileStream.Truncate()) {
@@ -89,20 +106,20 @@ AddStatus TukFile::AddFileStreamed(const char* path, platform::File& input, uint
       ++skippedInputs;
       return AddStatus::Skipped;
     }
-    if (writeChecksums) checksum.Update(rawBuffer.get(), piece);
-    const uint8_t* out = rawBuffer.get();
+    if (writeChecksums) checksum.Update(block.data(), piece);
+    const uint8_t* out = block.data();
     uint32_t outLength = piece;
     if (mode == kModeSegmented) {
       uint32_t position = 0;
       for (uint32_t at = 0; at < piece; at += kSegmentSize) {
         const uint32_t length = piece - at < kSegmentSize ? piece - at : kSegmentSize;
-        WriteLiteralRunHeader(position, length);
-        std::memcpy(packedBuffer.get() + position, rawBuffer.get() + at, length);
+        position += LiteralRunHeader(segmented.data() + position, length);
+        std::memcpy(segmented.data() + position, block.data() + at, length);
         position += length;
-        std::memcpy(packedBuffer.get() + position, kEndMarker, sizeof kEndMarker);
+        std::memcpy(segmented.data() + position, kEndMarker, sizeof kEndMarker);
         position += sizeof kEndMarker;
       }
-      out = packedBuffer.get();
+      out = segmented.data();
       outLength = position;
     }
     if (!tukFileStream.WriteThrough(out, outLength)) return failed(WriteStatus::WriteFailed);

@@ -104,6 +104,24 @@ size_t File::Read(void* buffer, size_t length) {
   return got;
 }
 
+size_t File::ReadAt(uint64_t offset, void* buffer, size_t length) {
+  if (handle_ == nullptr || length == 0) return 0;
+#ifdef _WIN32
+  return Seek(offset) ? Read(buffer, length) : 0;
+#else
+  // pread leaves the descriptor's offset, and so the stream, as they are.
+  size_t done = 0;
+  while (done < length) {
+    const ssize_t got = pread(fileno(handle_), static_cast<char*>(buffer) + done,
+                              length - done, static_cast<off_t>(offset + done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    done += static_cast<size_t>(got);
+  }
+  return done;
+#endif
+}
+
 bool File::Write(const void* buffer, size_t length) {
   if (handle_ == nullptr) return false;
   if (faults::ShouldFail(faults::Op::Write)) return false;

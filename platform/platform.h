@@ -43,6 +43,10 @@ class File {
   // Returns the number of bytes read; fewer than asked at the end of the
   // file or on an error.
   size_t Read(void* buffer, size_t length);
+  // Read of a large block at an offset, straight from the system rather
+  // than through the stream's buffer. The stream's position afterwards is
+  // where it was (POSIX) or behind the block (Windows).
+  size_t ReadAt(uint64_t offset, void* buffer, size_t length);
   // True only when every byte was handed on.
   bool Write(const void* buffer, size_t length);
   bool WriteU32(uint32_t value);
