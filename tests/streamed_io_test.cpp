@@ -46,6 +46,50 @@ Bytes WholePayload(uint32_t mode, const Bytes& file, const std::string& scratch)
   return test::ReadFile(path);
 }
 
+// Blocks written past the stream's buffer and read past it must leave
+// the stream where plain writes and reads would: a header rewritten at 0,
+// Tell and Truncate afterwards all see the same file.
+TEST(StreamedIo, WritesAndReadsPastTheBufferKeepTheStreamInStep) {
+  test::ScratchDir dir;
+  const std::string path = dir / "f.bin";
+  const Bytes block = test::RandomBytes(70000, 4);
+  platform::File out;
+  ASSERT_TRUE(out.Open(path.c_str(), platform::File::Mode::Write));
+  ASSERT_TRUE(out.Write("head", 4));
+  ASSERT_TRUE(out.WriteThrough(block.data(), block.size()));
+  ASSERT_TRUE(out.Write("tail", 4));
+  EXPECT_EQ(out.Tell(), static_cast<int64_t>(8 + block.size()));
+  ASSERT_TRUE(out.WriteThrough(block.data(), 10));
+  ASSERT_TRUE(out.Seek(8 + block.size()));
+  ASSERT_TRUE(out.Truncate());  // drops the last 10 bytes
+  ASSERT_TRUE(out.Seek(0));
+  ASSERT_TRUE(out.Write("HEAD", 4));
+  ASSERT_TRUE(out.Close());
+
+  Bytes expected = test::BytesOf("HEAD");
+  expected.insert(expected.end(), block.begin(), block.end());
+  for (char c : std::string("tail")) expected.push_back(static_cast<uint8_t>(c));
+  EXPECT_EQ(test::ReadFile(path), expected);
+
+  platform::File in;
+  ASSERT_TRUE(in.Open(path.c_str(), platform::File::Mode::Read));
+  uint8_t first[2];
+  ASSERT_EQ(in.Read(first, 2), 2u);
+  Bytes middle(block.size());
+  ASSERT_EQ(in.ReadAt(4, middle.data(), middle.size()), middle.size());
+  EXPECT_EQ(middle, block);
+  EXPECT_EQ(in.ReadAt(expected.size() - 2, middle.data(), 10), 2u);  // ends at the end
+  ASSERT_TRUE(in.Seek(2));
+  ASSERT_EQ(in.Read(first, 2), 2u);
+  EXPECT_EQ(first[0], 'A');
+
+  size_t got = 0;
+  Bytes start(expected.size() + 1);
+  ASSERT_TRUE(platform::ReadFileStart(path.c_str(), start.data(), start.size(), got));
+  EXPECT_EQ(got, expected.size());
+  EXPECT_FALSE(platform::ReadFileStart((dir / "missing").c_str(), start.data(), 1, got));
+}
+
 TEST(StreamedIo, BigInputFilesGiveTheWholeBufferPayload) {
   test::ScratchDir dir;
   const Bytes file = BigFile(1);
