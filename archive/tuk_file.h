@@ -33,6 +33,14 @@ enum class AddStatus {
   Failed,   // the archive cannot be finished; packing stops
 };
 
+// The file and payload buffers start on a page boundary: the system copies
+// file pages into and out of such a buffer much faster than into one that
+// starts just past a boundary, as large allocations otherwise do.
+struct PageAlignedDelete {
+  void operator()(uint8_t* bytes) const;
+};
+using PageAlignedBuffer = std::unique_ptr<uint8_t[], PageAlignedDelete>;
+
 class TukFile {
  public:
   static constexpr uint32_t kInitialRawCapacity = 4000000;
@@ -157,9 +165,9 @@ class TukFile {
   uint32_t totalSize = 0;
   uint32_t indexOffset = 0;
   platform::File tukFileStream;
-  std::unique_ptr<uint8_t[]> rawBuffer;
+  PageAlignedBuffer rawBuffer;
   uint32_t rawCapacity = 0;
-  std::unique_ptr<uint8_t[]> packedBuffer;
+  PageAlignedBuffer packedBuffer;
   uint32_t packedCapacity = 0;
   uint32_t currentSize = 0;
   uint32_t currentStoredSize = 0;
