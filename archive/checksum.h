@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 namespace tuk {
 
@@ -12,6 +13,23 @@ namespace tuk {
 bool ChecksumsAvailable();
 // XXH3-64 of the bytes; 0 when checksums are not available.
 uint64_t EntryChecksum(const uint8_t* data, size_t size);
+
+// EntryChecksum of bytes that arrive in pieces: Digest() after Update()
+// with every piece equals EntryChecksum of them all.
+class ChecksumStream {
+ public:
+  ChecksumStream();
+  ~ChecksumStream();
+  ChecksumStream(const ChecksumStream&) = delete;
+  ChecksumStream& operator=(const ChecksumStream&) = delete;
+
+  void Update(const uint8_t* data, size_t size);
+  uint64_t Digest() const;
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
 
 // Puts a checksum in a record's reserved bytes, as Entry::checksum reads it.
 void StoreChecksum(uint8_t (&reserved)[12], uint64_t checksum);

@@ -58,33 +58,41 @@ bool TukFile::ReadEntryBytes(const IndexEntry& entry, uint32_t& countRead) {
   return true;  // no other mode defines a payload: nothing is read
 }
 
+std::string TukFile::PrepareEntryPath(const IndexEntry& entry, const char* strExtractPath,
+                                      std::vector<std::string>* made) {
+  const char* name = entry.name;
+  if (extractionRoot != strExtractPath) {
+    extractionRoot = strExtractPath;
+    madeDirectories.clear();
+  }
+  // Paths are joined to the extraction directory rather than opened from
+  // it as the working directory, which extraction never touches.
+  std::string path = extractionRoot;
+  if (!path.empty() && path.back() != '/' && path.back() != '\\') path += '/';
+  const size_t rootLength = path.size();
+  path.append(name, entry.nameLength);
+
+  // Every '/' ends a directory of the entry's path; each is made once
+  // per run, parents first.
+  for (uint32_t i = 0; i < entry.nameLength; ++i) {
+    if (name[i] != '/') continue;
+    std::string directory(name, i);
+    if (madeDirectories.insert(directory).second &&
+        platform::CreateDir(path.substr(0, rootLength + i).c_str(), context.faults) &&
+        made != nullptr) {
+      made->push_back(std::move(directory));
+    }
+  }
+  return path;
+}
+
 bool TukFile::WriteEntryFile(const IndexEntry& entry,
                              const char* strExtractPath) {
   const char* name = entry.name;
   try {
-    if (extractionRoot != strExtractPath) {
-      extractionRoot = strExtractPath;
-      madeDirectories.clear();
-    }
-    // Paths are joined to the extraction directory rather than opened from
-    // it as the working directory, which extraction never touches.
-    std::string path = extractionRoot;
-    if (!path.empty() && path.back() != '/' && path.back() != '\\') path += '/';
-    const size_t rootLength = path.size();
-    path.append(name, entry.nameLength);
-
-    // Every '/' ends a directory of the entry's path; each is made once
-    // per run, parents first.
-    for (uint32_t i = 0; i < entry.nameLength; ++i) {
-      if (name[i] != '/') continue;
-      std::string directory(name, i);
-      if (madeDirectories.insert(directory).second) {
-        platform::CreateDir(path.substr(0, rootLength + i).c_str(), context.faults);
-      }
-    }
-
+    const std::string path = PrepareEntryPath(entry, strExtractPath);
     platform::File out;
-    if (!out.Open(path.c_str(), platform::File::Mode::Write, context.faults)) {
+    if (!out.Open(path.c_str(), platform::File::Mode::WriteUnbuffered, context.faults)) {
       messages.TraceError("ERROR! Could not write file: %s\n", name);
       return false;
     }
@@ -115,6 +123,9 @@ uint8_t* TukFile::Extract(uint32_t index, const char* strExtractPath) {
   const IndexEntry& entry = entries.At(index);
   currentSize = entry.size;
   currentStoredSize = entry.storedSize;
+  if (strExtractPath != nullptr && IsStreamed(entry)) {
+    return ExtractStreamed(entry, strExtractPath) ? rawBuffer.get() : nullptr;
+  }
 
   uint32_t countRead = 0;
   if (!ReadEntryBytes(entry, countRead)) {

@@ -51,6 +51,9 @@ AddStatus TukFile::AddFile(const char* path) {
   platform::File input;
   uint32_t size = 0;
   if (OpenInput(path, input, size) != AddStatus::Added) return AddStatus::Skipped;
+  if (size > kStreamThreshold && !(mode == kModeSegmented && compressionLevel > 0)) {
+    return AddFileStreamed(path, input, size);
+  }
   if (size >= rawCapacity && !GrowRawBuffer(uint64_t{size} + 512)) {
     messages.SayError("ERROR! Not enough memory for: %s\n", path);
     ++skippedInputs;
@@ -63,7 +66,10 @@ AddStatus TukFile::AddFile(const char* path) {
     return AddStatus::Skipped;
   }
   input.Close();
+  return StoreInputFile(path);
+}
 
+AddStatus TukFile::StoreInputFile(const char* path) {
   const WriteStatus stored = StoreFilePayload(currentSize, path);
   if (stored == WriteStatus::Ok) return AddStatus::Added;
   if (stored == WriteStatus::NameTooLong) {
@@ -200,9 +206,11 @@ bool AddGatheredFiles(TukFile& archive, const GatheredFiles& files) {
     pipeline = std::make_unique<CompressPipeline>(archive.compressionLevel,
                                                   archive.compressionThreads);
   }
+  const bool sizesKnown = files.sizesKept && files.sizes.size() == files.names.Count();
   auto add = [&](uint32_t i) {
     const char* path = files.names.Get(i);
-    return pipeline ? archive.AddFileCompressed(path, *pipeline) : archive.AddFile(path);
+    if (pipeline) return archive.AddFileCompressed(path, *pipeline);
+    return sizesKnown ? archive.AddScannedFile(path, files.sizes[i]) : archive.AddFile(path);
   };
   auto finish = [&] {
     return !pipeline || archive.WriteCompressed(*pipeline, true) != AddStatus::Failed;

@@ -1,6 +1,7 @@
 #include "archive/source_scan.h"
 
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,14 @@ bool GatherFile(GatheredFiles& files, const Messages& messages,
   if (files.names.Add(path.c_str()) == 0) {
     ++files.skipped;
     return false;
+  }
+  if (files.sizesKept) {
+    try {
+      files.sizes.push_back(item.size);
+    } catch (const std::bad_alloc&) {
+      files.sizes.clear();
+      files.sizesKept = false;
+    }
   }
   files.totalSize += static_cast<uint32_t>(item.size);
   files.totalSize64 += item.size;

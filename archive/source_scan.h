@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "archive/context.h"
 #include "archive/name_table.h"
@@ -15,6 +16,11 @@ struct GatheredFiles {
   uint32_t totalSize = 0;    // the 32-bit wrapping sum the pack program prints
   uint64_t totalSize64 = 0;  // the real sum, for the free-space check
   uint32_t skipped = 0;      // inputs left out, each reported
+  // The size the scan found for each gathered file, in name order, so
+  // packing need not measure it again; left empty when it could not be
+  // kept for every file.
+  std::vector<uint64_t> sizes;
+  bool sizesKept = true;
 };
 
 // Gathers every file below directory into files. A source directory that

@@ -8,12 +8,14 @@ namespace tuk {
 
 namespace {
 
+constexpr std::align_val_t kPage{4096};
+
 // Uninitialised on purpose: pages of a large buffer cost memory only once
 // they are written.
-std::unique_ptr<uint8_t[]> Allocate(uint64_t bytes) {
+PageAlignedBuffer Allocate(uint64_t bytes) {
   if (bytes == 0 || bytes > 0xFFFFFFFFu) return nullptr;
-  return std::unique_ptr<uint8_t[]>(new (std::nothrow)
-                                        uint8_t[static_cast<size_t>(bytes)]);
+  return PageAlignedBuffer(static_cast<uint8_t*>(
+      ::operator new[](static_cast<size_t>(bytes), kPage, std::nothrow)));
 }
 
 }  // namespace
@@ -26,11 +28,15 @@ TukFile::TukFile(const Context& context)
   if (packedBuffer) packedCapacity = kInitialPackedCapacity;
 }
 
+void PageAlignedDelete::operator()(uint8_t* bytes) const {
+  ::operator delete[](bytes, kPage);
+}
+
 TukFile::~TukFile() = default;
 
 bool TukFile::GrowRawBuffer(uint64_t capacity) {
   if (capacity <= rawCapacity && rawBuffer) return true;
-  std::unique_ptr<uint8_t[]> bigger = Allocate(capacity);
+  PageAlignedBuffer bigger = Allocate(capacity);
   if (!bigger) return false;
   rawBuffer = std::move(bigger);
   rawCapacity = static_cast<uint32_t>(capacity);
@@ -39,7 +45,7 @@ bool TukFile::GrowRawBuffer(uint64_t capacity) {
 
 bool TukFile::GrowPackedBuffer(uint64_t capacity) {
   if (capacity <= packedCapacity && packedBuffer) return true;
-  std::unique_ptr<uint8_t[]> bigger = Allocate(capacity);
+  PageAlignedBuffer bigger = Allocate(capacity);
   if (!bigger) return false;
   packedBuffer = std::move(bigger);
   packedCapacity = static_cast<uint32_t>(capacity);

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <unordered_set>
+#include <vector>
 
 #include "archive/compress_pipeline.h"
 #include "archive/context.h"
@@ -31,6 +32,14 @@ enum class AddStatus {
   Skipped,  // the file was left out and reported; packing goes on
   Failed,   // the archive cannot be finished; packing stops
 };
+
+// The file and payload buffers start on a page boundary: the system copies
+// file pages into and out of such a buffer much faster than into one that
+// starts just past a boundary, as large allocations otherwise do.
+struct PageAlignedDelete {
+  void operator()(uint8_t* bytes) const;
+};
+using PageAlignedBuffer = std::unique_ptr<uint8_t[], PageAlignedDelete>;
 
 class TukFile {
  public:
@@ -68,6 +77,11 @@ class TukFile {
   WriteStatus StoreFilePayload(uint32_t size, const char* name);
 
   AddStatus AddFile(const char* path);
+  // AddFile for a file the scan found scannedSize bytes long: read in one
+  // call when it still has that size, else measured and read by AddFile.
+  AddStatus AddScannedFile(const char* path, uint64_t scannedSize);
+  // Stores the currentSize bytes in rawBuffer read from path.
+  AddStatus StoreInputFile(const char* path);
   // AddFile through a compression pipeline: the file is read and handed
   // over, and finished payloads are written while the pipeline is full.
   AddStatus AddFileCompressed(const char* path, CompressPipeline& pipeline);
@@ -103,6 +117,24 @@ class TukFile {
   // Writes rawBuffer as the entry's file below strExtractPath, making its
   // directories.
   bool WriteEntryFile(const IndexEntry& entry, const char* strExtractPath);
+  // The path of the entry's file below strExtractPath, its directories
+  // made (each once per run); those this call made are added to made when
+  // it is given, deepest last.
+  std::string PrepareEntryPath(const IndexEntry& entry, const char* strExtractPath,
+                               std::vector<std::string>* made = nullptr);
+
+  // Entries, payloads and input files larger than this pass through in
+  // blocks rather than whole: memory stays bounded whatever their size, and
+  // blocks that stay in the processor's cache copy faster than a buffer
+  // that does not.
+  static constexpr uint32_t kStreamThreshold = 256 * 1024;
+  bool IsStreamed(const IndexEntry& entry) const;
+  // Extract's file-writing road for entries IsStreamed takes: the same
+  // checks, messages and results, the bytes going to the file block by
+  // block.
+  bool ExtractStreamed(const IndexEntry& entry, const char* strExtractPath);
+  // AddFile's road for input files of more than kStreamThreshold bytes.
+  AddStatus AddFileStreamed(const char* path, platform::File& input, uint32_t size);
 
   // Buffers grow only; false (buffer unchanged) when memory ran out.
   bool GrowRawBuffer(uint64_t capacity);
@@ -136,9 +168,9 @@ class TukFile {
   uint32_t totalSize = 0;
   uint32_t indexOffset = 0;
   platform::File tukFileStream;
-  std::unique_ptr<uint8_t[]> rawBuffer;
+  PageAlignedBuffer rawBuffer;
   uint32_t rawCapacity = 0;
-  std::unique_ptr<uint8_t[]> packedBuffer;
+  PageAlignedBuffer packedBuffer;
   uint32_t packedCapacity = 0;
   uint32_t currentSize = 0;
   uint32_t currentStoredSize = 0;

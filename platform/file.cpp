@@ -1,6 +1,13 @@
 // File over the C runtime's buffered streams, which both platforms share.
 #include <sys/stat.h>
 #include <sys/types.h>
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstring>
@@ -74,16 +81,20 @@ bool File::Open(const char* path, Mode mode, FaultPlan* faults) {
   Abandon();
   faults_ = faults;
   const char* fopenMode = "rb";
-  if (mode == Mode::Write) {
+  if (mode == Mode::Write || mode == Mode::WriteUnbuffered) {
     if (ShouldFail(faults_, faults::Op::OpenWrite)) return false;
     fopenMode = "wb";
   } else if (mode == Mode::ReadText) {
     fopenMode = "r";
   }
   handle_ = std::fopen(NativePath(path).c_str(), fopenMode);
-  writable_ = mode == Mode::Write;
+  writable_ = mode == Mode::Write || mode == Mode::WriteUnbuffered;
   position_ = 0;
   if (handle_ == nullptr) return false;
+  if (mode == Mode::WriteUnbuffered) {
+    std::setvbuf(handle_, nullptr, _IONBF, 0);
+    return true;
+  }
   if (!buffer_) buffer_.reset(new (std::nothrow) char[kBufferSize]);
   if (buffer_) std::setvbuf(handle_, buffer_.get(), _IOFBF, kBufferSize);
   return true;
@@ -96,6 +107,24 @@ size_t File::Read(void* buffer, size_t length) {
   return got;
 }
 
+size_t File::ReadAt(uint64_t offset, void* buffer, size_t length) {
+  if (handle_ == nullptr || length == 0) return 0;
+#ifdef _WIN32
+  return Seek(offset) ? Read(buffer, length) : 0;
+#else
+  // pread leaves the descriptor's offset, and so the stream, as they are.
+  size_t done = 0;
+  while (done < length) {
+    const ssize_t got = pread(fileno(handle_), static_cast<char*>(buffer) + done,
+                              length - done, static_cast<off_t>(offset + done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    done += static_cast<size_t>(got);
+  }
+  return done;
+#endif
+}
+
 bool File::Write(const void* buffer, size_t length) {
   if (handle_ == nullptr) return false;
   if (ShouldFail(faults_, faults::Op::Write)) return false;
@@ -106,6 +135,40 @@ bool File::Write(const void* buffer, size_t length) {
   }
   if (position_ >= 0) position_ += static_cast<int64_t>(length);
   return true;
+}
+
+bool File::WriteThrough(const void* buffer, size_t length) {
+  if (handle_ == nullptr) return false;
+  if (ShouldFail(faults_, faults::Op::Write)) return false;
+  if (length == 0) return true;
+  const int64_t at = Tell();
+  if (at < 0 || std::fflush(handle_) != 0) {
+    position_ = -1;
+    return false;
+  }
+#ifdef _WIN32
+  const int fd = _fileno(handle_);
+#else
+  const int fd = fileno(handle_);
+#endif
+  const char* bytes = static_cast<const char*>(buffer);
+  size_t done = 0;
+  while (done < length) {
+    const size_t want = length - done < (1u << 30) ? length - done : (1u << 30);
+#ifdef _WIN32
+    const int n = _write(fd, bytes + done, static_cast<unsigned>(want));
+#else
+    const ssize_t n = write(fd, bytes + done, want);
+    if (n < 0 && errno == EINTR) continue;
+#endif
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  // The stream keeps its own idea of the file position: set it anew.
+  const int64_t end = at + static_cast<int64_t>(done);
+  const bool moved = SeekRaw(handle_, end, SEEK_SET) == 0;
+  position_ = moved ? end : -1;
+  return done == length && moved;
 }
 
 bool File::WriteU32(uint32_t value) {
@@ -169,6 +232,17 @@ bool File::Flush() {
   return std::fflush(handle_) == 0;
 }
 
+bool File::Truncate() {
+  if (handle_ == nullptr) return false;
+  const int64_t at = Tell();
+  if (at < 0 || std::fflush(handle_) != 0) return false;
+#ifdef _WIN32
+  return _chsize_s(_fileno(handle_), at) == 0;
+#else
+  return ftruncate(fileno(handle_), static_cast<off_t>(at)) == 0;
+#endif
+}
+
 bool File::Close() {
   if (handle_ == nullptr) return false;
   bool ok = true;
@@ -181,6 +255,35 @@ bool File::Close() {
 void File::Abandon() {
   if (handle_ != nullptr) std::fclose(std::exchange(handle_, nullptr));
   position_ = -1;
+}
+
+bool ReadFileStart(const char* path, void* buffer, size_t capacity, size_t& got) {
+  got = 0;
+#ifdef _WIN32
+  const int fd = _open(NativePath(path).c_str(), _O_RDONLY | _O_BINARY);
+#else
+  const int fd = open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
+#endif
+  if (fd < 0) return false;
+  while (got < capacity) {
+    const size_t want = capacity - got < (1u << 30) ? capacity - got : (1u << 30);
+#ifdef _WIN32
+    const int n = _read(fd, static_cast<char*>(buffer) + got, static_cast<unsigned>(want));
+#else
+    const ssize_t n = read(fd, static_cast<char*>(buffer) + got, want);
+    if (n < 0 && errno == EINTR) continue;
+#endif
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+    // A regular file gives less than asked only at its end.
+    if (static_cast<size_t>(n) < want) break;
+  }
+#ifdef _WIN32
+  _close(fd);
+#else
+  close(fd);
+#endif
+  return true;
 }
 
 std::string ParentDirectory(const std::string& path) {

@@ -28,6 +28,9 @@ class File {
     Read,      // existing file, read only
     Write,     // created, or truncated if it exists
     ReadText,  // existing file, read line by line
+    // Write, with every Write going to the system as it is: for a file
+    // written in one piece, which a buffer would only copy.
+    WriteUnbuffered,
   };
 
   File() = default;
@@ -45,9 +48,17 @@ class File {
   // Returns the number of bytes read; fewer than asked at the end of the
   // file or on an error.
   size_t Read(void* buffer, size_t length);
+  // Read of a large block at an offset, straight from the system rather
+  // than through the stream's buffer. The stream's position afterwards is
+  // where it was (POSIX) or behind the block (Windows).
+  size_t ReadAt(uint64_t offset, void* buffer, size_t length);
   // True only when every byte was handed on.
   bool Write(const void* buffer, size_t length);
   bool WriteU32(uint32_t value);
+  // Write for large blocks: the stream's buffer is flushed and the block
+  // goes to the system as it is, instead of being copied through the
+  // buffer. Counts as a Write for fault injection.
+  bool WriteThrough(const void* buffer, size_t length);
 
   bool Seek(uint64_t position);
   bool SeekFromCurrent(int64_t delta);
@@ -62,6 +73,8 @@ class File {
   bool ReadLine(char* buffer, int capacity);
 
   bool Flush();
+  // Cuts the file at the current position, dropping whatever lies beyond.
+  bool Truncate();
   // Flushes and closes; false when either failed. The file is closed in
   // every case.
   bool Close();
@@ -124,6 +137,12 @@ class ExclusiveLock {
   intptr_t handle_ = -1;  // a descriptor, or a Windows HANDLE
 };
 
+// Reads the start of a file into buffer in as few calls as it takes to
+// fill it or meet the end: got is what was read. False when the file
+// cannot be opened. Meant for files whose size is known: asking one byte
+// more than that tells in one call whether it still has that size.
+bool ReadFileStart(const char* path, void* buffer, size_t capacity, size_t& got);
+
 // ---- Directories and files by name ---------------------------------------
 
 bool GetCurrentDir(std::string& path);
@@ -132,6 +151,10 @@ bool SetCurrentDir(const char* path);
 bool CreateDir(const char* path, FaultPlan* faults = nullptr);
 bool IsDirectory(const char* path);
 bool RemoveFile(const char* path);
+// Removes an empty directory.
+bool RemoveDir(const char* path);
+// Whether anything (a file, a directory, a link) stands at path.
+bool PathExists(const char* path);
 // Renames, replacing an existing destination. Fails across volumes.
 bool MoveFileReplace(const char* from, const char* to,
                      FaultPlan* faults = nullptr);

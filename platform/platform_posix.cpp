@@ -51,6 +51,13 @@ bool RemoveFile(const char* path) {
   return unlink(NativePath(path).c_str()) == 0;
 }
 
+bool RemoveDir(const char* path) { return rmdir(NativePath(path).c_str()) == 0; }
+
+bool PathExists(const char* path) {
+  struct stat st;
+  return lstat(NativePath(path).c_str(), &st) == 0;
+}
+
 bool MoveFileReplace(const char* from, const char* to, FaultPlan* faults) {
   if (ShouldFail(faults, faults::Op::Rename)) return false;
   return rename(NativePath(from).c_str(), NativePath(to).c_str()) == 0;

@@ -139,6 +139,14 @@ bool RemoveFile(const char* path) {
   return DeleteFileA(NativePath(path).c_str()) != 0;
 }
 
+bool RemoveDir(const char* path) {
+  return RemoveDirectoryA(NativePath(path).c_str()) != 0;
+}
+
+bool PathExists(const char* path) {
+  return GetFileAttributesA(NativePath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 bool MoveFileReplace(const char* from, const char* to, FaultPlan* faults) {
   if (ShouldFail(faults, faults::Op::Rename)) return false;
   // Without MOVEFILE_COPY_ALLOWED a move to another volume fails, as

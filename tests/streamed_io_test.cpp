@@ -1,0 +1,231 @@
+// Entries and input files too big to hold whole pass through in blocks:
+// the bytes, messages and what is left on disk must be those of the
+// whole-buffer road.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include "archive/checksum.h"
+#include "archive/messages.h"
+#include "archive/pack.h"
+#include "archive/tuk_file.h"
+#include "codec/encoder.h"
+#include "platform/fault_injection.h"
+#include "tests/test_support.h"
+
+namespace tuk {
+namespace {
+
+using test::Bytes;
+namespace fs = std::filesystem;
+namespace faults = platform::faults;
+
+// Past the streaming threshold, not a multiple of a block or a segment,
+// and repetitive enough for matches to reach across segments.
+Bytes BigFile(uint32_t seed) {
+  const Bytes piece = test::RandomBytes(300000, seed);
+  Bytes file;
+  for (int i = 0; file.size() < TukFile::kStreamThreshold + 700000; ++i) {
+    file.insert(file.end(), piece.begin() + i % 7, piece.end());
+  }
+  return file;
+}
+
+// The payload the whole-buffer road writes for file in a mode.
+Bytes WholePayload(uint32_t mode, const Bytes& file, const std::string& scratch) {
+  TukFile writer;
+  writer.mode = mode;
+  const std::string path = scratch + "/whole.bin";
+  EXPECT_TRUE(writer.tukFileStream.Open(path.c_str(), platform::File::Mode::Write));
+  EXPECT_TRUE(writer.GrowRawBuffer(file.size() + 1));
+  std::memcpy(writer.rawBuffer.get(), file.data(), file.size());
+  writer.currentSize = static_cast<uint32_t>(file.size());
+  EXPECT_EQ(writer.StoreFilePayload(writer.currentSize, "x"), WriteStatus::Ok);
+  EXPECT_TRUE(writer.tukFileStream.Close());
+  return test::ReadFile(path);
+}
+
+// Blocks written past the stream's buffer and read past it must leave
+// the stream where plain writes and reads would: a header rewritten at 0,
+// Tell and Truncate afterwards all see the same file.
+TEST(StreamedIo, WritesAndReadsPastTheBufferKeepTheStreamInStep) {
+  test::ScratchDir dir;
+  const std::string path = dir / "f.bin";
+  const Bytes block = test::RandomBytes(70000, 4);
+  platform::File out;
+  ASSERT_TRUE(out.Open(path.c_str(), platform::File::Mode::Write));
+  ASSERT_TRUE(out.Write("head", 4));
+  ASSERT_TRUE(out.WriteThrough(block.data(), block.size()));
+  ASSERT_TRUE(out.Write("tail", 4));
+  EXPECT_EQ(out.Tell(), static_cast<int64_t>(8 + block.size()));
+  ASSERT_TRUE(out.WriteThrough(block.data(), 10));
+  ASSERT_TRUE(out.Seek(8 + block.size()));
+  ASSERT_TRUE(out.Truncate());  // drops the last 10 bytes
+  ASSERT_TRUE(out.Seek(0));
+  ASSERT_TRUE(out.Write("HEAD", 4));
+  ASSERT_TRUE(out.Close());
+
+  Bytes expected = test::BytesOf("HEAD");
+  expected.insert(expected.end(), block.begin(), block.end());
+  for (char c : std::string("tail")) expected.push_back(static_cast<uint8_t>(c));
+  EXPECT_EQ(test::ReadFile(path), expected);
+
+  platform::File in;
+  ASSERT_TRUE(in.Open(path.c_str(), platform::File::Mode::Read));
+  uint8_t first[2];
+  ASSERT_EQ(in.Read(first, 2), 2u);
+  Bytes middle(block.size());
+  ASSERT_EQ(in.ReadAt(4, middle.data(), middle.size()), middle.size());
+  EXPECT_EQ(middle, block);
+  EXPECT_EQ(in.ReadAt(expected.size() - 2, middle.data(), 10), 2u);  // ends at the end
+  ASSERT_TRUE(in.Seek(2));
+  ASSERT_EQ(in.Read(first, 2), 2u);
+  EXPECT_EQ(first[0], 'A');
+
+  size_t got = 0;
+  Bytes start(expected.size() + 1);
+  ASSERT_TRUE(platform::ReadFileStart(path.c_str(), start.data(), start.size(), got));
+  EXPECT_EQ(got, expected.size());
+  EXPECT_FALSE(platform::ReadFileStart((dir / "missing").c_str(), start.data(), 1, got));
+}
+
+TEST(StreamedIo, BigInputFilesGiveTheWholeBufferPayload) {
+  test::ScratchDir dir;
+  const Bytes file = BigFile(1);
+  test::WriteFile(dir / "big.bin", file);
+  for (uint32_t mode : {kModeStored, kModeSegmented}) {
+    TukFile writer;
+    writer.mode = mode;
+    writer.writeChecksums = true;
+    writer.basePathLength = static_cast<uint32_t>(dir.path().size() + 1);
+    const std::string archive = dir / "out.bin";
+    ASSERT_TRUE(writer.tukFileStream.Open(archive.c_str(), platform::File::Mode::Write));
+    ASSERT_EQ(writer.AddFile((dir / "big.bin").c_str()), AddStatus::Added);
+    ASSERT_TRUE(writer.tukFileStream.Close());
+    const Bytes whole = WholePayload(mode, file, dir.path());
+    EXPECT_EQ(test::ReadFile(archive), whole) << mode;
+    EXPECT_EQ(writer.entries.At(0).storedSize, whole.size()) << mode;
+    EXPECT_EQ(writer.entries.At(0).checksum, EntryChecksum(file.data(), file.size())) << mode;
+  }
+}
+
+// How a big entry is spoilt, and what extracting it must then report and
+// leave.
+struct Damage {
+  const char* what;
+  uint32_t mode;
+  bool checksums;          // packed and extracted with checksums, as tuk does
+  bool fileAlreadyThere;   // a file stands at the entry's path beforehand
+  uint64_t failWrite;      // the write that fails (0: none)
+  const char* message;
+};
+
+void PrintTo(const Damage& damage, std::ostream* out) { *out << damage.what; }
+
+class StreamedExtract : public ::testing::TestWithParam<Damage> {};
+
+TEST_P(StreamedExtract, FailsAsTheWholeBufferRoadDoes) {
+  const Damage& damage = GetParam();
+  test::ScratchDir dir;
+  const Bytes file = BigFile(2);
+  const std::string name = "p/deep/big.bin";
+  Bytes archive;
+  if (damage.checksums) {
+    test::WriteFile(dir / "src/deep/big.bin", file);
+    PackOptions options;  // level 0: stored, with checksums
+    char source[512], prefix[512];
+    std::snprintf(source, sizeof source, "%s", (dir / "src").c_str());
+    std::snprintf(prefix, sizeof prefix, "p");
+    const std::string path = dir / "a.tuk";
+    packTukFiles(source, prefix, path.c_str(), 0, 0, nullptr, &options);
+    archive = test::ReadFile(path);
+    archive[kHeaderSize + file.size() / 2] ^= 1;  // a byte the checksum covers
+  } else if (damage.mode == kModeStored) {
+    archive = test::CraftArchive(kModeStored, {test::StoredEntry(name, file)});
+  } else {
+    test::CraftedEntry entry;
+    entry.name = name;
+    entry.payload = EncodePayload(file.data(), file.size(), 5);
+    entry.size = static_cast<uint32_t>(file.size());
+    // The last segment's stream starts past the payload's end.
+    const uint32_t count = test::GetU32(entry.payload, 0);
+    const size_t record = 4 + size_t{count - 1} * kSegmentInfoSize + 8;
+    const uint32_t past = static_cast<uint32_t>(entry.payload.size());
+    std::memcpy(&entry.payload[record], &past, 4);
+    archive = test::CraftArchive(kModeSegmented, {entry});
+  }
+  test::WriteFile(dir / "a.tuk", archive);
+
+  const std::string out = dir / "out";
+  test::MakeDirs(out);
+  const Bytes before = test::BytesOf("was here first");
+  if (damage.fileAlreadyThere) test::WriteFile(out + "/" + name, before);
+
+  platform::FaultPlan plan;
+  plan.FailAt(faults::Op::Write, damage.failWrite);
+  std::string text;
+  {
+    test::MessageCapture capture;
+    TukFile reader(capture.context(MessageSet::WithUnpack, &plan));
+    reader.LoadIndex((dir / "a.tuk").c_str());
+    reader.checkChecksums = damage.checksums;
+    EXPECT_EQ(reader.Extract(0, out.c_str()), nullptr);
+    text = capture.Text();
+  }
+
+  EXPECT_NE(text.find(damage.message), std::string::npos) << text;
+  if (damage.fileAlreadyThere) {
+    EXPECT_EQ(test::ReadFile(out + "/" + name), before);
+  } else if (damage.failWrite == 0) {
+    EXPECT_FALSE(fs::exists(out + "/p")) << "a damaged entry leaves no directories";
+  } else {
+    EXPECT_FALSE(fs::exists(out + "/" + name)) << "a file cut short is removed";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, StreamedExtract,
+    ::testing::Values(
+        Damage{"LateSegmentDamaged", kModeSegmented, false, false, 0,
+               "ERROR! CRASH  Decompression()!\nERROR! Extract() fileSize: 0 should be: "},
+        Damage{"LateSegmentDamagedOverAFile", kModeSegmented, false, true, 0,
+               "ERROR! Extract() fileSize: 0 should be: "},
+        Damage{"ChecksumMismatch", kModeStored, true, false, 0, "ERROR! Checksum mismatch: p/"},
+        Damage{"ChecksumMismatchOverAFile", kModeStored, true, true, 0,
+               "ERROR! Checksum mismatch: p/"},
+        Damage{"SecondBlockNotWritten", kModeStored, false, false, 2,
+               "ERROR! Could not write: p/deep/big.bin"},
+        Damage{"SegmentBlockNotWritten", kModeSegmented, false, false, 1,
+               "ERROR! Could not write: p/deep/big.bin"}),
+    [](const ::testing::TestParamInfo<Damage>& info) { return info.param.what; });
+
+TEST(StreamedIo, BigEntriesRoundTripInBothModes) {
+  test::ScratchDir dir;
+  const Bytes file = BigFile(3);
+  test::WriteFile(dir / "src/a/big.bin", file);
+  test::WriteFile(dir / "src/small.txt", test::BytesOf("small"));
+  for (int level : {0, 1}) {
+    PackOptions options;
+    options.level = level;
+    char source[512], prefix[512];
+    std::snprintf(source, sizeof source, "%s", (dir / "src").c_str());
+    std::snprintf(prefix, sizeof prefix, "p");
+    const std::string path = dir / ("a" + std::to_string(level) + ".tuk");
+    packTukFiles(source, prefix, path.c_str(), 0, 0, nullptr, &options);
+    TukFile reader;
+    reader.LoadIndex(path.c_str());
+    reader.checkChecksums = true;
+    const std::string out = dir / ("out" + std::to_string(level));
+    test::MakeDirs(out);
+    EXPECT_EQ(reader.ExtractAll(out.c_str()), 0u);
+    EXPECT_EQ(test::ReadFile(out + "/p/a/big.bin"), file) << level;
+    // The legacy call still returns the whole entry in memory.
+    const uint8_t* bytes = reader.ExtractByName("p/a/big.bin", nullptr);
+    ASSERT_NE(bytes, nullptr);
+    EXPECT_EQ(Bytes(bytes, bytes + file.size()), file) << level;
+  }
+}
+
+}  // namespace
+}  // namespace tuk
