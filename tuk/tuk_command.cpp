@@ -18,7 +18,14 @@
 #include "codec/encoder.h"
 #include "platform/platform.h"
 #include "tuk/archive_reader.h"
+#include "tuk/cat_command.h"
 #include "tuk/verify.h"
+#ifdef TUK_HAVE_MOUNT
+#include "tuk/mount_command.h"
+#endif
+#ifdef TUK_HAVE_CONVERT
+#include "tuk/convert_command.h"
+#endif
 
 namespace tuk {
 namespace {
@@ -40,6 +47,30 @@ const char kUsage[] =
     "  recompress ARCHIVE [-0..-9] [-j N]\n"
     "                                  rewrite ARCHIVE stored or at another level\n"
     "  unpack-all PATTERN DIR          extract every archive matching PATTERN\n"
+    "  cat ARCHIVE NAME...             write entries' bytes to standard output\n"
+#ifdef TUK_HAVE_MOUNT
+    "  mount ARCHIVE DIR [-f] [--cache-size MiB]\n"
+    "                                  show ARCHIVE at DIR, read-only (FUSE)\n"
+    "  unmount DIR                     end a mount\n"
+#endif
+#ifdef TUK_HAVE_CONVERT
+    "  convert INPUT OUTPUT [--prefix NAME] [-0..-9] [-j N]\n"
+    "                                  between .tuk and tar, zip, 7z and more\n"
+#endif
+#if defined(_WIN32)
+    "\n"
+    "Not in this build: mount and convert (libfuse3 and libarchive are not\n"
+    "built for Windows).\n"
+#elif !defined(TUK_HAVE_MOUNT) && !defined(TUK_HAVE_CONVERT)
+    "\n"
+    "Not in this build: mount (needs libfuse3), convert (needs libarchive).\n"
+#elif !defined(TUK_HAVE_MOUNT)
+    "\n"
+    "Not in this build: mount (needs libfuse3).\n"
+#elif !defined(TUK_HAVE_CONVERT)
+    "\n"
+    "Not in this build: convert (needs libarchive).\n"
+#endif
     "\n"
     "Options: --help (also after a command), --version\n"
     "Exit codes: 0 done, 1 usage error, 2 failure.\n";
@@ -387,6 +418,71 @@ int UnpackAll(const std::vector<std::string>& args) {
              : kTukFailed;
 }
 
+// ---- cat, mount, unmount, convert: the words of the command line to the
+// plain arguments of the Run* functions of their own files.
+
+int Cat(const std::vector<std::string>& args) {
+  if (args.size() < 2) return kTukUsage;
+  return RunCat(args[0], std::vector<std::string>(args.begin() + 1, args.end()));
+}
+
+#ifdef TUK_HAVE_MOUNT
+int Mount(const std::vector<std::string>& args) {
+  MountOptions options;
+  std::vector<std::string> words;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "-f" || args[i] == "--foreground") {
+      options.foreground = true;
+    } else if (args[i] == "--cache-size") {
+      if (++i == args.size()) return kTukUsage;
+      char* end = nullptr;
+      const unsigned long long mib = std::strtoull(args[i].c_str(), &end, 10);
+      if (args[i].empty() || *end != '\0' || args[i][0] == '-' || mib > (1ull << 30)) {
+        return kTukUsage;
+      }
+      options.cacheBytes = mib << 20;
+    } else if (args[i].size() > 1 && args[i][0] == '-') {
+      return kTukUsage;
+    } else {
+      words.push_back(args[i]);
+    }
+  }
+  if (words.size() != 2) return kTukUsage;
+  options.archive = words[0];
+  options.directory = words[1];
+  return RunMount(options);
+}
+
+int Unmount(const std::vector<std::string>& args) {
+  if (args.size() != 1) return kTukUsage;
+  return RunUnmount(args[0]);
+}
+#endif
+
+#ifdef TUK_HAVE_CONVERT
+int Convert(const std::vector<std::string>& args) {
+  std::vector<std::string> words;
+  Compression compression;
+  if (!SplitOptions(args, words, compression)) return kTukUsage;
+  ConvertOptions options;
+  std::vector<std::string> paths;
+  for (size_t i = 0; i < words.size(); ++i) {
+    if (words[i] == "--prefix") {
+      if (++i == words.size()) return kTukUsage;
+      options.prefix = words[i];
+    } else {
+      paths.push_back(words[i]);
+    }
+  }
+  if (paths.size() != 2) return kTukUsage;
+  options.input = paths[0];
+  options.output = paths[1];
+  options.level = compression.level;
+  options.threads = compression.threads;
+  return RunConvert(options);
+}
+#endif
+
 const Command kCommands[] = {
     {"list", "tuk list ARCHIVE [--json]\n  Shows the mode, entry count and total size, then one row per entry:\n  index, size, stored size, offset and name.\n", List},
     {"verify", "tuk verify ARCHIVE\n  Checks the header, the index, that every payload lies inside the data\n  area without overlapping another, that every name is safe, and decodes\n  every compressed payload. Prints each problem; exits 0 only when sound.\n", Verify},
@@ -395,6 +491,14 @@ const Command kCommands[] = {
     {"replace", "tuk replace ARCHIVE NAME FILE [-0..-9 | --level N]\n  Replaces the entry NAME with FILE's bytes, or adds it when there is none;\n  in a compressed archive FILE is compressed at the level (default 5).\n", Replace},
     {"recompress", "tuk recompress ARCHIVE [-0..-9 | --level N | --fast | --best] [-j N]\n  Rewrites ARCHIVE with every entry stored as it is (-0) or compressed at\n  the level (default 5); names, bytes and order stay. All or nothing.\n", Recompress},
     {"unpack-all", "tuk unpack-all PATTERN DIR\n  Extracts every archive matching PATTERN (such as 'packs/*.tuk') into DIR.\n", UnpackAll},
+    {"cat", "tuk cat ARCHIVE NAME...\n  Writes the bytes of each named entry to standard output, in the order\n  given (names match regardless of the case of A-Z; of two entries with\n  one name, the later). Exits 2 when a name has no entry or an entry does\n  not decode.\n", Cat},
+#ifdef TUK_HAVE_MOUNT
+    {"mount", "tuk mount ARCHIVE DIR [-f] [--cache-size MiB]\n  Shows the entries of ARCHIVE as read-only files below DIR (FUSE), and\n  returns once the mount is ready; -f serves in the foreground until\n  Ctrl-C. Compressed entries are decoded once and kept in a cache of\n  MiB mebibytes (default 256). tuk unmount DIR ends it.\n", Mount},
+    {"unmount", "tuk unmount DIR\n  Ends the mount at DIR (as fusermount3 -u DIR).\n", Unmount},
+#endif
+#ifdef TUK_HAVE_CONVERT
+    {"convert", "tuk convert INPUT OUTPUT [--prefix NAME] [-0..-9 | --level N | --fast | --best] [-j N]\n  Converts any archive libarchive reads (tar and its compressed forms,\n  zip, 7z, cpio, ...) into a .tuk, or a .tuk into the format OUTPUT's\n  extension names (.tar, .tar.gz, .tgz, .tar.bz2, .tar.xz, .tar.zst, .zip,\n  .7z, .cpio). Into a .tuk: --prefix NAME puts NAME/ in front of every\n  name, and the levels are those of tuk pack; directories, links and other\n  non-files are skipped and counted, unsafe names refused.\n", Convert},
+#endif
 };
 
 }  // namespace
