@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -49,6 +50,11 @@ struct Mounted {
   struct timespec time = {};
   uid_t uid = 0;
   gid_t gid = 0;
+
+  // Set when the kernel agrees to send no open (stored archives, whose files
+  // need no state) and no opendir requests: two requests fewer per file.
+  std::atomic<bool> noOpen{false};
+  std::atomic<bool> noOpenDir{false};
 
   std::mutex reportedMutex;
   std::set<size_t> reported;  // entries whose failed read was reported
@@ -105,6 +111,20 @@ void FillEntry(const Mounted& m, uint32_t node, fuse_entry_param& e) {
   FillStat(m, node, e.attr);
 }
 
+void Init(void* userdata, fuse_conn_info* conn) {
+  Mounted& m = *static_cast<Mounted*>(userdata);
+  if (m.stored && (conn->capable & FUSE_CAP_NO_OPEN_SUPPORT) != 0) {
+    conn->want |= FUSE_CAP_NO_OPEN_SUPPORT;
+    m.noOpen = true;
+  }
+  if (std::getenv("TUK_EXP_NORDP")) conn->want &= ~FUSE_CAP_READDIRPLUS;
+  if (std::getenv("TUK_EXP_RDPALL")) conn->want &= ~FUSE_CAP_READDIRPLUS_AUTO;
+  if ((conn->capable & FUSE_CAP_NO_OPENDIR_SUPPORT) != 0) {
+    conn->want |= FUSE_CAP_NO_OPENDIR_SUPPORT;
+    m.noOpenDir = true;
+  }
+}
+
 void Lookup(fuse_req_t req, fuse_ino_t parent, const char* name) {
   const Mounted& m = Of(req);
   uint32_t directory = 0;
@@ -150,6 +170,12 @@ void Open(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
   }
   if ((fi->flags & O_ACCMODE) != O_RDONLY || (fi->flags & O_TRUNC) != 0) {
     fuse_reply_err(req, EROFS);
+    return;
+  }
+  if (m.noOpen) {
+    // From now on the kernel opens files itself, keeping their pages cached;
+    // the read-only mount refuses writes before they reach this server.
+    fuse_reply_err(req, ENOSYS);
     return;
   }
   fi->keep_cache = 1;  // the bytes never change: pages stay cached across opens
@@ -241,6 +267,10 @@ void OpenDir(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
   }
   if ((fi->flags & O_ACCMODE) != O_RDONLY) {
     fuse_reply_err(req, EROFS);
+    return;
+  }
+  if (m.noOpenDir) {
+    fuse_reply_err(req, ENOSYS);  // as for files: the kernel keeps what it read
     return;
   }
   fi->cache_readdir = 1;
@@ -398,6 +428,7 @@ int RunMount(const MountOptions& options) {
   for (const std::string& line : leftOut) Error("left out of the view: " + line);
 
   fuse_lowlevel_ops ops = {};
+  ops.init = Init;
   ops.lookup = Lookup;
   ops.getattr = GetAttr;
   ops.open = Open;
@@ -448,7 +479,13 @@ int RunMount(const MountOptions& options) {
 }
 
 int RunUnmount(const std::string& directory) {
-  const std::string target = NormalPath(directory);
+  // The mount table names the directory with every link resolved; the
+  // mount point of a server that died cannot be resolved, only normalized.
+  std::string target = NormalPath(directory);
+  if (char* resolved = realpath(directory.c_str(), nullptr)) {
+    target = resolved;
+    std::free(resolved);
+  }
   if (geteuid() != 0) {
     // fusermount3 unmounts what this user mounted, and nothing else.
     const pid_t child = fork();
