@@ -107,16 +107,18 @@ class TukMountTest : public ::testing::Test {
     return test::RunCapturingErrors(test::TukExe(), args, dir.path());
   }
 
-  // Serves archive with -f in a child process, its standard error in a
-  // file, until unmounted; true once the mount is there.
+  // Serves archive with -f in a child process working in dir (the paths
+  // given relative to it), its standard error in a file, until unmounted;
+  // true once the mount is there.
   bool StartForeground(const std::string& archive, const std::vector<std::string>& options) {
-    std::vector<std::string> words = {test::TukExe(), "mount", dir / archive, mnt, "-f"};
+    std::vector<std::string> words = {test::TukExe(), "mount", archive, "mnt", "-f"};
     words.insert(words.end(), options.begin(), options.end());
     std::vector<char*> argv;
     for (std::string& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addchdir_np(&actions, dir.path().c_str());
     posix_spawn_file_actions_addopen(&actions, 2, (dir / "server.err").c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int spawned = posix_spawn(&foreground, argv[0], &actions, nullptr, argv.data(), environ);
@@ -124,16 +126,21 @@ class TukMountTest : public ::testing::Test {
     return spawned == 0 && WaitFor([&] { return MountedAt(mnt); });
   }
 
-  // Unmounts, and expects the foreground server to end well; returns what
-  // it said on standard error.
-  std::string StopForeground() {
-    EXPECT_EQ(Tuk({"unmount", mnt}).exitCode, 0);
+  // Unmounts (with tuk unmount, or as Ctrl-C does), and expects the
+  // foreground server to end well; returns what it said on standard error.
+  std::string StopForeground(bool interrupt = false) {
+    if (interrupt) {
+      EXPECT_EQ(kill(foreground, SIGINT), 0);
+    } else {
+      EXPECT_EQ(Tuk({"unmount", mnt}).exitCode, 0);
+    }
     int status = -1;
     const bool ended =
         WaitFor([&] { return waitpid(foreground, &status, WNOHANG) == foreground; });
     EXPECT_TRUE(ended);
     if (ended) foreground = 0;
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_FALSE(MountedAt(mnt));
     const Bytes errors = test::ReadFile(dir / "server.err");
     return std::string(errors.begin(), errors.end());
   }
@@ -223,11 +230,10 @@ TEST_F(TukMountTest, TwoProcessesReadAtOnce) {
   // A cache smaller than the entries, so they go out and come back while
   // both read.
   ASSERT_TRUE(StartForeground("m1.tuk", {"--cache-size", "0"}));
-  EXPECT_EQ(Shell("(for i in 1 2 3; do diff -r src mnt/menu || exit 1; done) & a=$!; "
-                  "(for i in 1 2 3; do diff -r src mnt/menu || exit 1; done) & b=$!; "
-                  "wait $a && wait $b"),
-            0);
-  EXPECT_EQ(StopForeground(), "");
+  const std::string reader =
+      "(for i in 1 2 3 4 5 6; do diff -r src mnt/menu || exit 1; done) & ";
+  EXPECT_EQ(Shell(reader + "a=$!; " + reader + "b=$!; wait $a && wait $b"), 0);
+  EXPECT_EQ(StopForeground(/*interrupt=*/true), "");
 }
 
 TEST_F(TukMountTest, NamesFollowExtractionAndDamageIsRefused) {
@@ -237,13 +243,13 @@ TEST_F(TukMountTest, NamesFollowExtractionAndDamageIsRefused) {
       test::StoredEntry("p/a.txt", test::BytesOf("second")),
       test::StoredEntry("/abs", test::BytesOf("abs"))};
   test::WriteFile(dir / "odd.tuk", test::CraftArchive(0, entries));
-  const test::RunResult mounted = Tuk({"mount", dir / "odd.tuk", mnt});
+  const test::RunResult mounted = Tuk({"mount", "odd.tuk", "mnt"});
   ASSERT_EQ(mounted.exitCode, 0);
   EXPECT_NE(mounted.errors.find("../evil"), std::string::npos) << mounted.errors;
   EXPECT_NE(mounted.errors.find("/abs"), std::string::npos) << mounted.errors;
   EXPECT_EQ(test::ReadFile(mnt + "/p/a.txt"), test::BytesOf("second"));
   EXPECT_EQ(Shell("[ \"$(ls -A mnt)\" = p ]"), 0);
-  EXPECT_EQ(Tuk({"unmount", mnt}).exitCode, 0);
+  EXPECT_EQ(Tuk({"unmount", "mnt"}).exitCode, 0);
 
   Bytes cut = test::ReadFile(dir / "m0.tuk");
   cut.resize(cut.size() - 10);

@@ -117,8 +117,6 @@ void Init(void* userdata, fuse_conn_info* conn) {
     conn->want |= FUSE_CAP_NO_OPEN_SUPPORT;
     m.noOpen = true;
   }
-  if (std::getenv("TUK_EXP_NORDP")) conn->want &= ~FUSE_CAP_READDIRPLUS;
-  if (std::getenv("TUK_EXP_RDPALL")) conn->want &= ~FUSE_CAP_READDIRPLUS_AUTO;
   if ((conn->capable & FUSE_CAP_NO_OPENDIR_SUPPORT) != 0) {
     conn->want |= FUSE_CAP_NO_OPENDIR_SUPPORT;
     m.noOpenDir = true;
@@ -232,9 +230,9 @@ void Read(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, fuse_file_info
     return;
   }
 
-  auto* open = reinterpret_cast<OpenEntry*>(fi->fh);
+  auto* open = reinterpret_cast<OpenEntry*>(fi->fh);  // set by Open in these archives
   std::shared_ptr<const DecodedCache::Bytes> bytes;
-  {
+  if (open != nullptr) {
     const std::lock_guard<std::mutex> lock(open->mutex);
     bytes = open->bytes;
   }
@@ -246,8 +244,10 @@ void Read(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, fuse_file_info
       fuse_reply_err(req, got.code() == Errc::kNoMemory ? ENOMEM : EIO);
       return;
     }
-    const std::lock_guard<std::mutex> lock(open->mutex);
-    open->bytes = bytes;
+    if (open != nullptr) {
+      const std::lock_guard<std::mutex> lock(open->mutex);
+      open->bytes = bytes;
+    }
   }
   const size_t at = static_cast<size_t>(off);
   const size_t length = std::min(size, bytes->size() - at);
@@ -415,11 +415,19 @@ int RunMount(const MountOptions& options) {
   m.stored = mode == 0;
   struct stat archiveStat;
   if (stat(options.archive.c_str(), &archiveStat) == 0) m.time = archiveStat.st_mtim;
+  // The server works from "/" once it runs (fuse_daemonize), and unmounts
+  // by the name it mounted on: that name must not depend on the directory
+  // it was started in.
   struct stat directoryStat;
-  if (stat(options.directory.c_str(), &directoryStat) != 0 || !S_ISDIR(directoryStat.st_mode)) {
+  char* resolved = realpath(options.directory.c_str(), nullptr);
+  if (resolved == nullptr || stat(resolved, &directoryStat) != 0 ||
+      !S_ISDIR(directoryStat.st_mode)) {
+    std::free(resolved);
     Error("no such directory: " + options.directory);
     return kFailed;
   }
+  const std::string mountPoint = resolved;
+  std::free(resolved);
   m.uid = getuid();
   m.gid = getgid();
 
@@ -457,7 +465,7 @@ int RunMount(const MountOptions& options) {
   if (fuse_set_signal_handlers(session) != 0) {
     Error("cannot install signal handlers");
   } else {
-    if (fuse_session_mount(session, options.directory.c_str()) != 0) {
+    if (fuse_session_mount(session, mountPoint.c_str()) != 0) {
       Error("cannot mount " + options.archive + " on " + options.directory);
     } else {
       // In the background, the caller returns now: the mount is in place,
