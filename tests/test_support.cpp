@@ -120,32 +120,6 @@ std::string ShellCommand(const std::string& program) {
   return FromEnvironment("TUK_RUNNER", "") + " " + Quote(program);
 }
 
-RunResult Run(const std::string& program, const std::vector<std::string>& args,
-              const std::string& workingDir) {
-  std::string command = "cd " + Quote(workingDir) + " && " + ShellCommand(program);
-  for (const std::string& arg : args) command += " " + Quote(arg);
-  command += " </dev/null 2>/dev/null";
-  RunResult result;
-  std::FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return result;
-  char buffer[4096];
-  size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-    result.output.append(buffer, got);
-  }
-  const int status = pclose(pipe);
-  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  // Windows builds write standard output in text mode, "\n" as "\r\n".
-  if (!FromEnvironment("TUK_RUNNER", "").empty()) {
-    std::string::size_type at = 0;
-    while ((at = result.output.find("\r\n", at)) != std::string::npos) {
-      result.output.erase(at, 1);
-      ++at;
-    }
-  }
-  return result;
-}
-
 RunResult RunCapturingErrors(const std::string& program, const std::vector<std::string>& args,
                              const std::string& workingDir) {
   char outPath[] = "/tmp/tuk-run-out-XXXXXX";
@@ -168,6 +142,32 @@ RunResult RunCapturingErrors(const std::string& program, const std::vector<std::
     if (fd < 0) continue;
     close(fd);
     unlink(path);
+  }
+  return result;
+}
+
+RunResult Run(const std::string& program, const std::vector<std::string>& args,
+              const std::string& workingDir) {
+  std::string command = "cd " + Quote(workingDir) + " && " + ShellCommand(program);
+  for (const std::string& arg : args) command += " " + Quote(arg);
+  command += " </dev/null 2>/dev/null";
+  RunResult result;
+  std::FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return result;
+  char buffer[4096];
+  size_t got;
+  while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+    result.output.append(buffer, got);
+  }
+  const int status = pclose(pipe);
+  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  // Windows builds write standard output in text mode, "\n" as "\r\n".
+  if (!FromEnvironment("TUK_RUNNER", "").empty()) {
+    std::string::size_type at = 0;
+    while ((at = result.output.find("\r\n", at)) != std::string::npos) {
+      result.output.erase(at, 1);
+      ++at;
+    }
   }
   return result;
 }

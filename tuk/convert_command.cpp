@@ -13,9 +13,9 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "archive/atomic_output.h"
 #include "tuk/archive_reader.h"
 #include "tuk/archive_writer.h"
 
@@ -84,6 +84,49 @@ void ChooseLocale() {
 std::string Plural(size_t count, const char* one, const char* many) {
   return std::to_string(count) + " " + (count == 1 ? one : many);
 }
+
+// The output at OUTPUT.tmp until it is complete: synced, then renamed over
+// OUTPUT, and the directory synced; removed on every other way out. (A .tuk
+// output takes the same road inside ArchiveWriter.)
+class TemporaryOutput {
+ public:
+  explicit TemporaryOutput(std::string path)
+      : path_(std::move(path)), temporary_(path_ + ".tmp") {}
+  ~TemporaryOutput() {
+    if (fd_ >= 0) close(fd_);
+    if (!committed_) unlink(temporary_.c_str());
+  }
+  TemporaryOutput(const TemporaryOutput&) = delete;
+  TemporaryOutput& operator=(const TemporaryOutput&) = delete;
+
+  bool Open() {
+    fd_ = open(temporary_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    return fd_ >= 0;
+  }
+  int fd() const { return fd_; }
+  const std::string& name() const { return temporary_; }
+
+  bool Commit() {
+    const bool synced = fsync(fd_) == 0;
+    const bool closed = close(fd_) == 0;
+    fd_ = -1;
+    if (!synced || !closed || rename(temporary_.c_str(), path_.c_str()) != 0) return false;
+    committed_ = true;
+    const size_t slash = path_.rfind('/');
+    const std::string directory =
+        slash == std::string::npos ? "." : slash == 0 ? "/" : path_.substr(0, slash);
+    const int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const bool durable = fd >= 0 && fsync(fd) == 0;
+    if (fd >= 0) close(fd);
+    return durable;
+  }
+
+ private:
+  std::string path_;
+  std::string temporary_;
+  int fd_ = -1;
+  bool committed_ = false;
+};
 
 struct ReadArchive {
   struct archive* handle = archive_read_new();
@@ -248,19 +291,12 @@ int OutOfTuk(const ConvertOptions& options, const OutputFormat& format) {
     Error(options.output + ": " + out.Message());
     return kFailed;
   }
-  AtomicOutput target(options.output);
-  const int fd = open(target.name().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) {
+  TemporaryOutput target(options.output);
+  if (!target.Open()) {
     Error("cannot create " + target.name() + ": " + std::strerror(errno));
     return kFailed;
   }
-  struct Closer {
-    int fd;
-    ~Closer() {
-      if (fd >= 0) close(fd);
-    }
-  } closer{fd};
-  if (archive_write_open_fd(out.handle, fd) != ARCHIVE_OK) {
+  if (archive_write_open_fd(out.handle, target.fd()) != ARCHIVE_OK) {
     Error(options.output + ": " + out.Message());
     return kFailed;
   }
@@ -311,10 +347,8 @@ int OutOfTuk(const ConvertOptions& options, const OutputFormat& format) {
     Error(options.output + ": " + out.Message() + " (nothing written)");
     return kFailed;
   }
-  const int closed = close(fd);
-  closer.fd = -1;
-  if (closed != 0 || !target.Commit()) {
-    Error("cannot write " + options.output + " (nothing written)");
+  if (!target.Commit()) {
+    Error("cannot write " + options.output);
     return kFailed;
   }
   if (leftOut) Error("some entries were left out of " + options.output);
