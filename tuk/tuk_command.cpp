@@ -431,7 +431,7 @@ int Mount(const std::vector<std::string>& args) {
   MountOptions options;
   std::vector<std::string> words;
   for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "-f" || args[i] == "--foreground") {
+    if (args[i] == "-f") {
       options.foreground = true;
     } else if (args[i] == "--cache-size") {
       if (++i == args.size()) return kTukUsage;
@@ -494,7 +494,7 @@ const Command kCommands[] = {
     {"cat", "tuk cat ARCHIVE NAME...\n  Writes the bytes of each named entry to standard output, in the order\n  given (names match regardless of the case of A-Z; of two entries with\n  one name, the later). Exits 2 when a name has no entry or an entry does\n  not decode.\n", Cat},
 #ifdef TUK_HAVE_MOUNT
     {"mount", "tuk mount ARCHIVE DIR [-f] [--cache-size MiB]\n  Shows the entries of ARCHIVE as read-only files below DIR (FUSE), and\n  returns once the mount is ready; -f serves in the foreground until\n  Ctrl-C. Compressed entries are decoded once and kept in a cache of\n  MiB mebibytes (default 256). tuk unmount DIR ends it.\n", Mount},
-    {"unmount", "tuk unmount DIR\n  Ends the mount at DIR (as fusermount3 -u DIR).\n", Unmount},
+    {"unmount", "tuk unmount DIR\n  Ends the mount at DIR, as fusermount3 does for its user.\n", Unmount},
 #endif
 #ifdef TUK_HAVE_CONVERT
     {"convert", "tuk convert INPUT OUTPUT [--prefix NAME] [-0..-9 | --level N | --fast | --best] [-j N]\n  Converts any archive libarchive reads (tar and its compressed forms,\n  zip, 7z, cpio, ...) into a .tuk, or a .tuk into the format OUTPUT's\n  extension names (.tar, .tar.gz, .tgz, .tar.bz2, .tar.xz, .tar.zst, .zip,\n  .7z, .cpio). Into a .tuk: --prefix NAME puts NAME/ in front of every\n  name, and the levels are those of tuk pack; directories, links and other\n  non-files are skipped and counted, unsafe names refused.\n", Convert},
