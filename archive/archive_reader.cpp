@@ -63,6 +63,26 @@ Status ArchiveReader::ReadPayload(size_t i, std::vector<uint8_t>& payload) const
   return Status();
 }
 
+Status ArchiveReader::ReadStoredAt(size_t i, uint64_t offset, uint8_t* buffer, size_t length,
+                                  size_t& got) const {
+  got = 0;
+  if (i >= state_->index.size()) return Status(Errc::kNotFound, "no entry " + std::to_string(i));
+  const Entry& entry = state_->index[i];
+  if (state_->index.mode() != kModeStored) {
+    return Status(Errc::kInvalidArgument, entry.name + ": not stored as it is");
+  }
+  if (entry.storedSize != entry.size) {
+    return EntryFault(entry, "the stored size differs from the size");
+  }
+  if (offset >= entry.size) return Status();
+  const size_t wanted = static_cast<size_t>(std::min<uint64_t>(length, entry.size - offset));
+  if (state_->file.ReadAt(entry.offset + offset, buffer, wanted) != wanted) {
+    return Status(Errc::kIo, entry.name + ": the payload cannot be read");
+  }
+  got = wanted;
+  return Status();
+}
+
 Status ArchiveReader::Read(size_t i, std::vector<uint8_t>& bytes) const {
   const Status read = ReadUnverified(i, bytes);
   if (!read.ok()) return read;

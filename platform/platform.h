@@ -168,6 +168,8 @@ std::string ParentDirectory(const std::string& path);
 bool FreeSpaceBytes(const char* path, uint64_t& bytes);
 // Whether a stream is an interactive terminal.
 bool IsTerminal(std::FILE* stream);
+// Makes a stream pass bytes as they are (Windows: no "\n" to "\r\n").
+void SetBinaryMode(std::FILE* stream);
 // Wall-clock time in milliseconds since an arbitrary fixed origin.
 uint64_t SystemTimeMs();
 

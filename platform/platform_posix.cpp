@@ -80,6 +80,8 @@ bool FreeSpaceBytes(const char* path, uint64_t& bytes) {
 
 bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
 
+void SetBinaryMode(std::FILE*) {}
+
 uint64_t SystemTimeMs() {
   timespec now{};
   clock_gettime(CLOCK_REALTIME, &now);

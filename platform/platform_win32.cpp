@@ -7,6 +7,7 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+#include <fcntl.h>
 #include <io.h>
 
 #include <algorithm>
@@ -178,6 +179,11 @@ bool FreeSpaceBytes(const char* path, uint64_t& bytes) {
 }
 
 bool IsTerminal(std::FILE* stream) { return _isatty(_fileno(stream)) != 0; }
+
+void SetBinaryMode(std::FILE* stream) {
+  std::fflush(stream);
+  _setmode(_fileno(stream), _O_BINARY);
+}
 
 uint64_t SystemTimeMs() {
   FILETIME now;

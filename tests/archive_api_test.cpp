@@ -72,6 +72,20 @@ TEST(ArchiveApi, WrittenEntriesReadBackInEveryModeAndFromTwoThreads) {
     }
     for (std::thread& thread : threads) thread.join();
     EXPECT_TRUE(same[0] && same[1]) << level;
+
+    // Ranges read in place: stored archives only.
+    uint8_t range[3000];
+    size_t got = 0;
+    const Status ranged = reader.ReadStoredAt(3, 69000, range, sizeof range, got);
+    if (level == 0) {
+      ASSERT_TRUE(ranged.ok());
+      EXPECT_EQ(got, 1000u);
+      EXPECT_TRUE(std::equal(range, range + got, expected[3].begin() + 69000));
+      EXPECT_TRUE(reader.ReadStoredAt(3, 80000, range, 10, got).ok());
+      EXPECT_EQ(got, 0u);
+    } else {
+      EXPECT_EQ(ranged.code(), Errc::kInvalidArgument);
+    }
   }
 }
 

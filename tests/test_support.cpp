@@ -1,6 +1,7 @@
 #include "tests/test_support.h"
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -117,6 +118,32 @@ std::string TukExe() { return FromEnvironment("TUK_TUK", TUK_TUK_EXE); }
 
 std::string ShellCommand(const std::string& program) {
   return FromEnvironment("TUK_RUNNER", "") + " " + Quote(program);
+}
+
+RunResult RunCapturingErrors(const std::string& program, const std::vector<std::string>& args,
+                             const std::string& workingDir) {
+  char outPath[] = "/tmp/tuk-run-out-XXXXXX";
+  char errPath[] = "/tmp/tuk-run-err-XXXXXX";
+  const int outFd = mkstemp(outPath);
+  const int errFd = mkstemp(errPath);
+  RunResult result;
+  if (outFd >= 0 && errFd >= 0) {
+    std::string command = "cd " + Quote(workingDir) + " && " + ShellCommand(program);
+    for (const std::string& arg : args) command += " " + Quote(arg);
+    command += " </dev/null >" + Quote(outPath) + " 2>" + Quote(errPath);
+    const int status = std::system(command.c_str());
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    const Bytes out = ReadFile(outPath);
+    const Bytes err = ReadFile(errPath);
+    result.output.assign(out.begin(), out.end());
+    result.errors.assign(err.begin(), err.end());
+  }
+  for (const auto& [fd, path] : {std::make_pair(outFd, outPath), std::make_pair(errFd, errPath)}) {
+    if (fd < 0) continue;
+    close(fd);
+    unlink(path);
+  }
+  return result;
 }
 
 RunResult Run(const std::string& program, const std::vector<std::string>& args,

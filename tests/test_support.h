@@ -47,6 +47,7 @@ std::vector<std::pair<std::string, Bytes>> TreeContents(const std::string& root)
 struct RunResult {
   int exitCode = -1;
   std::string output;  // standard output
+  std::string errors;  // standard error, with RunCapturingErrors only
 };
 
 // Tests that run the programs belong in suites whose names contain "Cli" or
@@ -56,6 +57,10 @@ struct RunResult {
 // standard output. Each argument is quoted for the shell.
 RunResult Run(const std::string& program, const std::vector<std::string>& args,
               const std::string& workingDir);
+// The same, capturing standard error too; standard output is kept byte for
+// byte (no "\r\n" folded under a runner).
+RunResult RunCapturingErrors(const std::string& program, const std::vector<std::string>& args,
+                             const std::string& workingDir);
 // The program as a shell command, behind the runner (Wine) when one is set.
 std::string ShellCommand(const std::string& program);
 std::string UnpackExe();

@@ -19,8 +19,15 @@
 #include "codec/encoder.h"
 #include "platform/platform.h"
 #include "tuk/archive_reader.h"
+#include "tuk/cat_command.h"
 #include "tuk/command_line.h"
 #include "tuk/verify.h"
+#ifdef TUK_HAVE_MOUNT
+#include "tuk/mount_command.h"
+#endif
+#ifdef TUK_HAVE_CONVERT
+#include "tuk/convert_command.h"
+#endif
 
 namespace tuk {
 namespace {
@@ -42,6 +49,30 @@ const char kUsage[] =
     "  recompress ARCHIVE [-0..-9] [-j N]\n"
     "                                  rewrite ARCHIVE stored or at another level\n"
     "  unpack-all PATTERN DIR          extract every archive matching PATTERN\n"
+    "  cat ARCHIVE NAME...             write entries' bytes to standard output\n"
+#ifdef TUK_HAVE_MOUNT
+    "  mount ARCHIVE DIR [-f] [--cache-size MiB]\n"
+    "                                  show ARCHIVE at DIR, read-only (FUSE)\n"
+    "  unmount DIR                     end a mount\n"
+#endif
+#ifdef TUK_HAVE_CONVERT
+    "  convert INPUT OUTPUT [--prefix NAME] [-0..-9] [-j N]\n"
+    "                                  between .tuk and tar, zip, 7z and more\n"
+#endif
+#if defined(_WIN32)
+    "\n"
+    "Not in this build: mount and convert (libfuse3 and libarchive are not\n"
+    "built for Windows).\n"
+#elif !defined(TUK_HAVE_MOUNT) && !defined(TUK_HAVE_CONVERT)
+    "\n"
+    "Not in this build: mount (needs libfuse3), convert (needs libarchive).\n"
+#elif !defined(TUK_HAVE_MOUNT)
+    "\n"
+    "Not in this build: mount (needs libfuse3).\n"
+#elif !defined(TUK_HAVE_CONVERT)
+    "\n"
+    "Not in this build: convert (needs libarchive).\n"
+#endif
     "\n"
     "Compression: -0..-9 (0 stores, 1 fastest, 9 smallest), --level N, --fast,\n"
     "  --best; -j N compresses on N threads\n"
@@ -423,6 +454,63 @@ CommandRun DefineUnpackAll(CLI::App& command) {
   return [args] { return UnpackAll(args->pattern, args->directory); };
 }
 
+CommandRun DefineCat(CLI::App& command) {
+  struct Arguments {
+    std::string archive;
+    std::vector<std::string> names;
+  };
+  auto args = std::make_shared<Arguments>();
+  command.add_option("ARCHIVE", args->archive)->required();
+  command.add_option("NAME", args->names)->required();
+  return [args] { return RunCat(args->archive, args->names); };
+}
+
+#ifdef TUK_HAVE_MOUNT
+CommandRun DefineMount(CLI::App& command) {
+  struct Arguments {
+    MountOptions options;
+    uint64_t cacheMiB = 256;
+  };
+  auto args = std::make_shared<Arguments>();
+  command.add_option("ARCHIVE", args->options.archive)->required();
+  command.add_option("DIR", args->options.directory)->required();
+  command.add_flag("-f", args->options.foreground);
+  command.add_option("--cache-size", args->cacheMiB)
+      ->type_name("MiB")
+      ->check(CLI::Range(uint64_t{0}, uint64_t{1} << 30))
+      ->take_last();
+  return [args] {
+    args->options.cacheBytes = args->cacheMiB << 20;
+    return RunMount(args->options);
+  };
+}
+
+CommandRun DefineUnmount(CLI::App& command) {
+  auto directory = std::make_shared<std::string>();
+  command.add_option("DIR", *directory)->required();
+  return [directory] { return RunUnmount(*directory); };
+}
+#endif
+
+#ifdef TUK_HAVE_CONVERT
+CommandRun DefineConvert(CLI::App& command) {
+  struct Arguments {
+    ConvertOptions options;
+    Compression compression;
+  };
+  auto args = std::make_shared<Arguments>();
+  command.add_option("INPUT", args->options.input)->required();
+  command.add_option("OUTPUT", args->options.output)->required();
+  command.add_option("--prefix", args->options.prefix)->type_name("NAME")->take_last();
+  AddCompressionOptions(command, args->compression, true);
+  return [args] {
+    args->options.level = args->compression.level;
+    args->options.threads = args->compression.threads;
+    return RunConvert(args->options);
+  };
+}
+#endif
+
 const std::vector<Command> kCommands = {
     {"list", "tuk list ARCHIVE [--json]\n  Shows the mode, entry count and total size, then one row per entry:\n  index, size, stored size, offset and name; with --json, as one JSON object.\n", DefineList},
     {"verify", "tuk verify ARCHIVE\n  Checks the header, the index, that every payload lies inside the data\n  area without overlapping another, that every name is safe, and decodes\n  every compressed payload. Prints each problem; exits 0 only when sound.\n", DefineVerify},
@@ -431,6 +519,14 @@ const std::vector<Command> kCommands = {
     {"replace", "tuk replace ARCHIVE NAME FILE [-0..-9 | --level N | --fast | --best] [-j N]\n  Replaces the entry NAME with FILE's bytes, or adds it when there is none;\n  in a compressed archive FILE is compressed at the level (default 5).\n", DefineReplace},
     {"recompress", "tuk recompress ARCHIVE [-0..-9 | --level N | --fast | --best] [-j N]\n  Rewrites ARCHIVE with every entry stored as it is (-0) or compressed at\n  the level (default 5); names, bytes and order stay. All or nothing.\n", DefineRecompress},
     {"unpack-all", "tuk unpack-all PATTERN DIR\n  Extracts every archive matching PATTERN (such as 'packs/*.tuk') into DIR.\n", DefineUnpackAll},
+    {"cat", "tuk cat ARCHIVE NAME...\n  Writes the bytes of each named entry to standard output, in the order\n  given (names match regardless of the case of A-Z; of two entries with\n  one name, the later). Exits 2 when a name has no entry or an entry does\n  not decode.\n", DefineCat},
+#ifdef TUK_HAVE_MOUNT
+    {"mount", "tuk mount ARCHIVE DIR [-f] [--cache-size MiB]\n  Shows the entries of ARCHIVE as read-only files below DIR (FUSE), and\n  returns once the mount is ready; -f serves in the foreground until\n  Ctrl-C. Compressed entries are decoded once and kept in a cache of\n  MiB mebibytes (default 256). tuk unmount DIR ends it.\n", DefineMount},
+    {"unmount", "tuk unmount DIR\n  Ends the mount at DIR, as fusermount3 does for its user.\n", DefineUnmount},
+#endif
+#ifdef TUK_HAVE_CONVERT
+    {"convert", "tuk convert INPUT OUTPUT [--prefix NAME] [-0..-9 | --level N | --fast | --best] [-j N]\n  Converts any archive libarchive reads (tar and its compressed forms,\n  zip, 7z, cpio, ...) into a .tuk, or a .tuk into the format OUTPUT's\n  extension names (.tar, .tar.gz, .tgz, .tar.bz2, .tar.xz, .tar.zst, .zip,\n  .7z, .cpio). Into a .tuk: --prefix NAME puts NAME/ in front of every\n  name, and the levels are those of tuk pack; directories, links and other\n  non-files are skipped and counted, unsafe names refused.\n", DefineConvert},
+#endif
 };
 
 }  // namespace

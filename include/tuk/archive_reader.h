@@ -41,6 +41,13 @@ class ArchiveReader {
   Status Read(size_t i, const Sink& sink) const;
   // Entry i's payload as it is stored.
   Status ReadPayload(size_t i, std::vector<uint8_t>& payload) const;
+  // Up to length bytes of entry i from offset within it, read in place with
+  // one positional read; got says how many (fewer only past the entry's
+  // end). Stored (mode-0) archives only: kInvalidArgument in any other, whose
+  // entries are read whole with Read. No checksum is compared; kIo when the
+  // file no longer holds the bytes its index promised.
+  Status ReadStoredAt(size_t i, uint64_t offset, uint8_t* buffer, size_t length,
+                      size_t& got) const;
 
  private:
   struct State;

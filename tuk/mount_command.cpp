@@ -1,0 +1,526 @@
+// The file system behind tuk mount, on libfuse3's low-level interface: the
+// tree is made once from the index, so every node has a fixed inode number
+// (its place in the tree + 1), lookups are hash lookups, and nothing is
+// forgotten. Stored entries are read in place with one positional read per
+// request; compressed ones are decoded whole on their first read and kept
+// in a DecodedCache. Requests are served on libfuse's worker threads.
+#define FUSE_USE_VERSION 34
+#include "tuk/mount_command.h"
+
+#include <fuse_lowlevel.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "tuk/archive_reader.h"
+#include "tuk/archive_tree.h"
+#include "tuk/decoded_cache.h"
+
+namespace tuk {
+namespace {
+
+constexpr int kDone = 0;
+constexpr int kFailed = 2;
+
+// The archive never changes under the view, so the kernel may keep names
+// and attributes for as long as it likes.
+constexpr double kTimeout = 86400.0;
+
+void Error(const std::string& text) { std::fprintf(stderr, "tuk: %s\n", text.c_str()); }
+
+struct Mounted {
+  explicit Mounted(uint64_t cacheBytes) : cache(cacheBytes) {}
+
+  ArchiveReader reader;
+  ArchiveTree tree;
+  DecodedCache cache;
+  bool stored = true;
+  struct timespec time = {};
+  uid_t uid = 0;
+  gid_t gid = 0;
+
+  // Set when the kernel agrees to send no open (stored archives, whose files
+  // need no state) and no opendir requests: two requests fewer per file.
+  std::atomic<bool> noOpen{false};
+  std::atomic<bool> noOpenDir{false};
+
+  std::mutex reportedMutex;
+  std::set<size_t> reported;  // entries whose failed read was reported
+
+  void ReportOnce(size_t entry, const Status& status) {
+    const std::lock_guard<std::mutex> lock(reportedMutex);
+    if (reported.insert(entry).second) Error(status.message());
+  }
+};
+
+// What an open compressed entry holds once it was first read: its decoded
+// bytes, kept for the handle even when the cache lets them go.
+struct OpenEntry {
+  size_t entry = 0;
+  std::mutex mutex;
+  std::shared_ptr<const DecodedCache::Bytes> bytes;
+};
+
+Mounted& Of(fuse_req_t req) { return *static_cast<Mounted*>(fuse_req_userdata(req)); }
+
+// The node of an inode number, or false when there is none.
+bool NodeOf(const Mounted& m, fuse_ino_t ino, uint32_t& node) {
+  if (ino < FUSE_ROOT_ID || ino - FUSE_ROOT_ID >= m.tree.size()) return false;
+  node = static_cast<uint32_t>(ino - FUSE_ROOT_ID);
+  return true;
+}
+
+void FillStat(const Mounted& m, uint32_t node, struct stat& st) {
+  st = {};
+  const TreeNode& n = m.tree[node];
+  st.st_ino = node + FUSE_ROOT_ID;
+  if (n.directory) {
+    st.st_mode = S_IFDIR | 0555;
+    st.st_nlink = 2 + n.subdirectories;
+  } else {
+    const uint32_t size = m.reader.index()[n.entry].size;
+    st.st_mode = S_IFREG | 0444;
+    st.st_nlink = 1;
+    st.st_size = size;
+    st.st_blocks = (static_cast<blkcnt_t>(size) + 511) / 512;
+  }
+  st.st_uid = m.uid;
+  st.st_gid = m.gid;
+  st.st_blksize = 128 * 1024;
+  st.st_atim = st.st_mtim = st.st_ctim = m.time;
+}
+
+void FillEntry(const Mounted& m, uint32_t node, fuse_entry_param& e) {
+  e = {};
+  e.ino = node + FUSE_ROOT_ID;
+  e.generation = 1;
+  e.attr_timeout = kTimeout;
+  e.entry_timeout = kTimeout;
+  FillStat(m, node, e.attr);
+}
+
+void Init(void* userdata, fuse_conn_info* conn) {
+  Mounted& m = *static_cast<Mounted*>(userdata);
+  if (m.stored && (conn->capable & FUSE_CAP_NO_OPEN_SUPPORT) != 0) {
+    conn->want |= FUSE_CAP_NO_OPEN_SUPPORT;
+    m.noOpen = true;
+  }
+  if ((conn->capable & FUSE_CAP_NO_OPENDIR_SUPPORT) != 0) {
+    conn->want |= FUSE_CAP_NO_OPENDIR_SUPPORT;
+    m.noOpenDir = true;
+  }
+}
+
+void Lookup(fuse_req_t req, fuse_ino_t parent, const char* name) {
+  const Mounted& m = Of(req);
+  uint32_t directory = 0;
+  if (!NodeOf(m, parent, directory) || !m.tree[directory].directory) {
+    fuse_reply_err(req, ENOTDIR);
+    return;
+  }
+  const std::optional<uint32_t> node = m.tree.Child(directory, name);
+  if (!node) {
+    // A negative entry the kernel may keep as long as the others.
+    fuse_entry_param e = {};
+    e.entry_timeout = kTimeout;
+    fuse_reply_entry(req, &e);
+    return;
+  }
+  fuse_entry_param e;
+  FillEntry(m, *node, e);
+  fuse_reply_entry(req, &e);
+}
+
+void GetAttr(fuse_req_t req, fuse_ino_t ino, fuse_file_info*) {
+  const Mounted& m = Of(req);
+  uint32_t node = 0;
+  if (!NodeOf(m, ino, node)) {
+    fuse_reply_err(req, ENOENT);
+    return;
+  }
+  struct stat st;
+  FillStat(m, node, st);
+  fuse_reply_attr(req, &st, kTimeout);
+}
+
+void Open(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
+  const Mounted& m = Of(req);
+  uint32_t node = 0;
+  if (!NodeOf(m, ino, node)) {
+    fuse_reply_err(req, ENOENT);
+    return;
+  }
+  if (m.tree[node].directory) {
+    fuse_reply_err(req, EISDIR);
+    return;
+  }
+  if ((fi->flags & O_ACCMODE) != O_RDONLY || (fi->flags & O_TRUNC) != 0) {
+    fuse_reply_err(req, EROFS);
+    return;
+  }
+  if (m.noOpen) {
+    // From now on the kernel opens files itself, keeping their pages cached;
+    // the read-only mount refuses writes before they reach this server.
+    fuse_reply_err(req, ENOSYS);
+    return;
+  }
+  fi->keep_cache = 1;  // the bytes never change: pages stay cached across opens
+  fi->noflush = 1;
+  if (!m.stored) {
+    auto open = std::make_unique<OpenEntry>();
+    open->entry = m.tree[node].entry;
+    fi->fh = reinterpret_cast<uint64_t>(open.release());
+  }
+  if (fuse_reply_open(req, fi) == -ENOENT && !m.stored) {
+    // The opener was interrupted: release will not come.
+    delete reinterpret_cast<OpenEntry*>(fi->fh);
+  }
+}
+
+void Release(fuse_req_t req, fuse_ino_t, fuse_file_info* fi) {
+  delete reinterpret_cast<OpenEntry*>(fi->fh);
+  fuse_reply_err(req, 0);
+}
+
+void Read(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, fuse_file_info* fi) {
+  Mounted& m = Of(req);
+  uint32_t node = 0;
+  if (!NodeOf(m, ino, node) || m.tree[node].directory) {
+    fuse_reply_err(req, EISDIR);
+    return;
+  }
+  const size_t entry = m.tree[node].entry;
+  const uint32_t entrySize = m.reader.index()[entry].size;
+  if (off < 0 || static_cast<uint64_t>(off) >= entrySize) {
+    fuse_reply_buf(req, nullptr, 0);
+    return;
+  }
+  if (m.stored) {
+    thread_local std::unique_ptr<uint8_t[]> buffer;
+    thread_local size_t capacity = 0;
+    if (capacity < size) {
+      buffer.reset(new (std::nothrow) uint8_t[size]);
+      capacity = buffer ? size : 0;
+      if (!buffer) {
+        fuse_reply_err(req, ENOMEM);
+        return;
+      }
+    }
+    size_t got = 0;
+    const Status read =
+        m.reader.ReadStoredAt(entry, static_cast<uint64_t>(off), buffer.get(), size, got);
+    if (!read.ok()) {
+      m.ReportOnce(entry, read);
+      fuse_reply_err(req, EIO);
+      return;
+    }
+    fuse_reply_buf(req, reinterpret_cast<const char*>(buffer.get()), got);
+    return;
+  }
+
+  auto* open = reinterpret_cast<OpenEntry*>(fi->fh);  // set by Open in these archives
+  std::shared_ptr<const DecodedCache::Bytes> bytes;
+  if (open != nullptr) {
+    const std::lock_guard<std::mutex> lock(open->mutex);
+    bytes = open->bytes;
+  }
+  if (!bytes) {
+    const Status got = m.cache.Get(
+        entry, [&](DecodedCache::Bytes& out) { return m.reader.Read(entry, out); }, bytes);
+    if (!got.ok()) {
+      m.ReportOnce(entry, got);
+      fuse_reply_err(req, got.code() == Errc::kNoMemory ? ENOMEM : EIO);
+      return;
+    }
+    if (open != nullptr) {
+      const std::lock_guard<std::mutex> lock(open->mutex);
+      open->bytes = bytes;
+    }
+  }
+  const size_t at = static_cast<size_t>(off);
+  const size_t length = std::min(size, bytes->size() - at);
+  fuse_reply_buf(req, reinterpret_cast<const char*>(bytes->data() + at), length);
+}
+
+void OpenDir(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
+  const Mounted& m = Of(req);
+  uint32_t node = 0;
+  if (!NodeOf(m, ino, node)) {
+    fuse_reply_err(req, ENOENT);
+    return;
+  }
+  if (!m.tree[node].directory) {
+    fuse_reply_err(req, ENOTDIR);
+    return;
+  }
+  if ((fi->flags & O_ACCMODE) != O_RDONLY) {
+    fuse_reply_err(req, EROFS);
+    return;
+  }
+  if (m.noOpenDir) {
+    fuse_reply_err(req, ENOSYS);  // as for files: the kernel keeps what it read
+    return;
+  }
+  fi->cache_readdir = 1;
+  fi->keep_cache = 1;
+  fuse_reply_open(req, fi);
+}
+
+// Lists a directory from position off: "." and ".." first, then its nodes.
+void ReadDirectory(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, bool plus) {
+  const Mounted& m = Of(req);
+  uint32_t node = 0;
+  if (!NodeOf(m, ino, node) || !m.tree[node].directory) {
+    fuse_reply_err(req, ENOTDIR);
+    return;
+  }
+  const TreeNode& directory = m.tree[node];
+  std::vector<char> buffer(size);
+  size_t used = 0;
+  for (size_t position = static_cast<size_t>(off < 0 ? 0 : off);
+       position < directory.children.size() + 2; ++position) {
+    const uint32_t shown = position == 0   ? node
+                           : position == 1 ? directory.parent
+                                           : directory.children[position - 2];
+    const char* name = position == 0 ? "." : position == 1 ? ".." : m.tree[shown].name.c_str();
+    const auto next = static_cast<off_t>(position + 1);
+    size_t needed = 0;
+    if (plus) {
+      fuse_entry_param e;
+      FillEntry(m, shown, e);
+      needed = fuse_add_direntry_plus(req, buffer.data() + used, size - used, name, &e, next);
+    } else {
+      struct stat st;
+      FillStat(m, shown, st);
+      needed = fuse_add_direntry(req, buffer.data() + used, size - used, name, &st, next);
+    }
+    if (needed > size - used) break;
+    used += needed;
+  }
+  fuse_reply_buf(req, buffer.data(), used);
+}
+
+void ReadDir(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, fuse_file_info*) {
+  ReadDirectory(req, ino, size, off, false);
+}
+
+void ReadDirPlus(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, fuse_file_info*) {
+  ReadDirectory(req, ino, size, off, true);
+}
+
+void StatFs(fuse_req_t req, fuse_ino_t) {
+  const Mounted& m = Of(req);
+  struct statvfs st = {};
+  st.f_bsize = 4096;
+  st.f_frsize = 512;
+  st.f_blocks = (m.reader.index().TotalSize() + 511) / 512;
+  st.f_files = m.tree.size();
+  st.f_namemax = 255;
+  st.f_flag = ST_RDONLY;
+  fuse_reply_statfs(req, &st);
+}
+
+// One option value for libfuse's -o list, where ',' and '\' are escaped.
+std::string OptionValue(const std::string& text) {
+  std::string escaped;
+  for (char c : text) {
+    if (c == ',' || c == '\\') escaped += '\\';
+    escaped += c;
+  }
+  return escaped;
+}
+
+std::string AbsolutePath(const std::string& path) {
+  if (!path.empty() && path[0] == '/') return path;
+  std::vector<char> cwd(4096);
+  if (getcwd(cwd.data(), cwd.size()) == nullptr) return path;
+  return std::string(cwd.data()) + "/" + path;
+}
+
+// path made absolute, with ".", ".." and repeated '/' resolved by name
+// only: the mount point of a server that died cannot be looked up.
+std::string NormalPath(const std::string& path) {
+  const std::string absolute = AbsolutePath(path);
+  std::vector<std::string> parts;
+  size_t start = 0;
+  for (size_t at = 0; at <= absolute.size(); ++at) {
+    if (at < absolute.size() && absolute[at] != '/') continue;
+    const std::string part = absolute.substr(start, at - start);
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    start = at + 1;
+  }
+  std::string normal;
+  for (const std::string& part : parts) normal += "/" + part;
+  return normal.empty() ? "/" : normal;
+}
+
+// The file system type of the mount at directory ("" when none is there),
+// from /proc/self/mounts, whose fields escape blanks and '\' as octal.
+std::string MountedType(const std::string& directory) {
+  std::FILE* mounts = std::fopen("/proc/self/mounts", "r");
+  if (mounts == nullptr) return "";
+  auto unescape = [](const std::string& field) {
+    std::string text;
+    for (size_t i = 0; i < field.size(); ++i) {
+      if (field[i] == '\\' && i + 3 < field.size()) {
+        text += static_cast<char>(std::strtol(field.substr(i + 1, 3).c_str(), nullptr, 8));
+        i += 3;
+      } else {
+        text += field[i];
+      }
+    }
+    return text;
+  };
+  std::string type;
+  char line[8192];
+  while (std::fgets(line, sizeof line, mounts) != nullptr) {
+    char source[4096], target[4096], kind[256];
+    if (std::sscanf(line, "%4095s %4095s %255s", source, target, kind) != 3) continue;
+    if (unescape(target) == directory) type = kind;  // the last mount there is on top
+  }
+  std::fclose(mounts);
+  return type;
+}
+
+}  // namespace
+
+int RunMount(const MountOptions& options) {
+  Mounted m(options.cacheBytes);
+  const Status opened = m.reader.Open(options.archive);
+  if (!opened.ok()) {
+    Error(opened.message() + (opened.code() == Errc::kDamaged ? " (nothing mounted)" : ""));
+    return kFailed;
+  }
+  const uint32_t mode = m.reader.index().mode();
+  if (mode != 0 && mode != 1) {
+    Error(options.archive + ": mode " + std::to_string(mode) + " has no payload form");
+    return kFailed;
+  }
+  m.stored = mode == 0;
+  struct stat archiveStat;
+  if (stat(options.archive.c_str(), &archiveStat) == 0) m.time = archiveStat.st_mtim;
+  // The server works from "/" once it runs (fuse_daemonize), and unmounts
+  // by the name it mounted on: that name must not depend on the directory
+  // it was started in.
+  struct stat directoryStat;
+  char* resolved = realpath(options.directory.c_str(), nullptr);
+  if (resolved == nullptr || stat(resolved, &directoryStat) != 0 ||
+      !S_ISDIR(directoryStat.st_mode)) {
+    std::free(resolved);
+    Error("no such directory: " + options.directory);
+    return kFailed;
+  }
+  const std::string mountPoint = resolved;
+  std::free(resolved);
+  m.uid = getuid();
+  m.gid = getgid();
+
+  std::vector<std::string> leftOut;
+  m.tree = ArchiveTree::Build(m.reader.index(), leftOut);
+  for (const std::string& line : leftOut) Error("left out of the view: " + line);
+
+  fuse_lowlevel_ops ops = {};
+  ops.init = Init;
+  ops.lookup = Lookup;
+  ops.getattr = GetAttr;
+  ops.open = Open;
+  ops.read = Read;
+  ops.release = Release;
+  ops.opendir = OpenDir;
+  ops.readdir = ReadDir;
+  ops.readdirplus = ReadDirPlus;
+  ops.statfs = StatFs;
+
+  const std::string mountOptions = "ro,default_permissions,subtype=tuk,fsname=" +
+                                   OptionValue(AbsolutePath(options.archive));
+  std::vector<std::string> words = {"tuk", "-o", mountOptions};
+  if (std::getenv("TUK_FUSE_DEBUG") != nullptr) words.push_back("-d");
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  fuse_args args = FUSE_ARGS_INIT(static_cast<int>(argv.size()), argv.data());
+
+  fuse_session* session = fuse_session_new(&args, &ops, sizeof ops, &m);
+  fuse_opt_free_args(&args);
+  if (session == nullptr) {
+    Error("cannot start a FUSE session");
+    return kFailed;
+  }
+  int result = kFailed;
+  if (fuse_set_signal_handlers(session) != 0) {
+    Error("cannot install signal handlers");
+  } else {
+    if (fuse_session_mount(session, mountPoint.c_str()) != 0) {
+      Error("cannot mount " + options.archive + " on " + options.directory);
+    } else {
+      // In the background, the caller returns now: the mount is in place,
+      // and requests wait for this process's loop.
+      fuse_daemonize(options.foreground ? 1 : 0);
+      fuse_loop_config config = {};
+      config.clone_fd = 0;
+      config.max_idle_threads = 10;
+      const int served = fuse_session_loop_mt(session, &config);
+      // A signal (Ctrl-C, kill) ends the loop as intended: it returns the
+      // signal's number.
+      result = served < 0 ? kFailed : kDone;
+      fuse_session_unmount(session);
+    }
+    fuse_remove_signal_handlers(session);
+  }
+  fuse_session_destroy(session);
+  return result;
+}
+
+int RunUnmount(const std::string& directory) {
+  // The mount table names the directory with every link resolved; the
+  // mount point of a server that died cannot be resolved, only normalized.
+  std::string target = NormalPath(directory);
+  if (char* resolved = realpath(directory.c_str(), nullptr)) {
+    target = resolved;
+    std::free(resolved);
+  }
+  if (geteuid() != 0) {
+    // fusermount3 unmounts what this user mounted, and nothing else.
+    const pid_t child = fork();
+    if (child == 0) {
+      execlp("fusermount3", "fusermount3", "-u", "--", target.c_str(),
+             static_cast<char*>(nullptr));
+      std::fprintf(stderr, "tuk: cannot run fusermount3: %s\n", std::strerror(errno));
+      _exit(127);
+    }
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) ||
+        WEXITSTATUS(status) != 0) {
+      Error("cannot unmount " + directory);
+      return kFailed;
+    }
+    return kDone;
+  }
+  const std::string type = MountedType(target);
+  if (type.compare(0, 4, "fuse") != 0) {
+    Error("nothing mounted with FUSE at " + directory);
+    return kFailed;
+  }
+  if (umount2(target.c_str(), UMOUNT_NOFOLLOW) != 0) {
+    Error("cannot unmount " + directory + ": " + std::strerror(errno));
+    return kFailed;
+  }
+  return kDone;
+}
+
+}  // namespace tuk
