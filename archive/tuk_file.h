@@ -1,5 +1,7 @@
-// TukFile: one archive, its open stream, its in-memory index, the buffers
-// that hold one file and one payload, and the payload encoder's state.
+// TukFile: the legacy programs' archive object. It owns one archive's
+// in-memory index, its open stream and the buffers that hold one file and
+// one payload; reading the index, encoding payloads, scanning sources and
+// replacing files are done by the pieces it calls (see archive/README.md).
 #pragma once
 
 #include <cstdint>
