@@ -1,7 +1,5 @@
 // Adding a file whose size the directory scan already took: one open, one
 // read and one close, where measuring it again would cost a call more.
-#include <cstring>
-
 #include "archive/messages.h"
 #include "archive/tuk_file.h"
 
@@ -20,13 +18,7 @@ AddStatus TukFile::AddScannedFile(const char* path, uint64_t scannedSize) {
   // Changed since the scan: measured and read again, as any other file.
   if (got != scannedSize) return AddFile(path);
 
-  const size_t pathLength = std::strlen(path);
-  if (pathLength < basePathLength ||
-      prefixLength + (pathLength - basePathLength) > kMaxNameLength) {
-    messages.SayError("ERROR! Name too long: %s\n", path);
-    ++skippedInputs;
-    return AddStatus::Skipped;
-  }
+  if (!NameFits(path)) return AddStatus::Skipped;
   currentSize = static_cast<uint32_t>(got);
   return StoreInputFile(path);
 }

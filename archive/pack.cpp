@@ -20,6 +20,17 @@
 
 namespace tuk {
 
+bool TukFile::NameFits(const char* path) {
+  const size_t pathLength = std::strlen(path);
+  if (pathLength >= basePathLength &&
+      prefixLength + (pathLength - basePathLength) <= kMaxNameLength) {
+    return true;
+  }
+  messages.SayError("ERROR! Name too long: %s\n", path);
+  ++skippedInputs;
+  return false;
+}
+
 AddStatus TukFile::OpenInput(const char* path, platform::File& input,
                              uint32_t& size) {
   if (!input.Open(path, platform::File::Mode::Read)) {
@@ -36,13 +47,7 @@ AddStatus TukFile::OpenInput(const char* path, platform::File& input,
     ++skippedInputs;
     return AddStatus::Skipped;
   }
-  const size_t pathLength = std::strlen(path);
-  if (pathLength < basePathLength ||
-      prefixLength + (pathLength - basePathLength) > kMaxNameLength) {
-    messages.SayError("ERROR! Name too long: %s\n", path);
-    ++skippedInputs;
-    return AddStatus::Skipped;
-  }
+  if (!NameFits(path)) return AddStatus::Skipped;
   size = static_cast<uint32_t>(length);
   return AddStatus::Added;
 }

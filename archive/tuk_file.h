@@ -145,6 +145,9 @@ class TukFile {
   // Opens and measures an input file and checks that it can be stored;
   // Skipped (and reported) when not.
   AddStatus OpenInput(const char* path, platform::File& input, uint32_t& size);
+  // Whether path's name below the source directory, with the prefix, fits
+  // an entry's name; when not, it is reported and counted as left out.
+  bool NameFits(const char* path);
   WriteStatus StartEntry(IndexEntry& entry, const char* name);
 
   // ---- State ----

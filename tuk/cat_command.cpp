@@ -5,11 +5,10 @@
 
 #include "platform/platform.h"
 #include "tuk/archive_reader.h"
+#include "tuk/tuk_command.h"
 
 namespace tuk {
 namespace {
-
-void Error(const std::string& text) { std::fprintf(stderr, "tuk: %s\n", text.c_str()); }
 
 bool EqualIgnoringCase(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
@@ -37,11 +36,11 @@ int RunCat(const std::string& archive, const std::vector<std::string>& names) {
   ArchiveReader reader;
   const Status opened = reader.Open(archive);
   if (!opened.ok() && opened.code() != Errc::kDamaged) {
-    Error(opened.message());
-    return 2;
+    PrintError(opened.message());
+    return kTukFailed;
   }
   bool failed = !opened.ok();
-  if (failed) Error(opened.message() + " (only the entries before the damage are read)");
+  if (failed) PrintError(opened.message() + " (only the entries before the damage are read)");
 
   platform::SetBinaryMode(stdout);
   bool writeFailed = false;
@@ -55,19 +54,19 @@ int RunCat(const std::string& archive, const std::vector<std::string>& names) {
   for (const std::string& name : names) {
     const std::optional<size_t> entry = FindLast(reader.index(), name);
     if (!entry) {
-      Error("no entry " + name + " in " + archive);
+      PrintError("no entry " + name + " in " + archive);
       failed = true;
       continue;
     }
     const Status read = reader.Read(*entry, toOutput);
     if (!read.ok()) {
-      Error(read.message());
+      PrintError(read.message());
       failed = true;
       if (writeFailed) break;
     }
   }
   if (std::fflush(stdout) != 0 && !writeFailed) {
-    Error("cannot write to standard output");
+    PrintError("cannot write to standard output");
     failed = true;
   }
   return failed ? 2 : 0;

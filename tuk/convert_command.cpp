@@ -18,15 +18,10 @@
 
 #include "tuk/archive_reader.h"
 #include "tuk/archive_writer.h"
+#include "tuk/tuk_command.h"
 
 namespace tuk {
 namespace {
-
-constexpr int kDone = 0;
-constexpr int kUsage = 1;
-constexpr int kFailed = 2;
-
-void Error(const std::string& text) { std::fprintf(stderr, "tuk: %s\n", text.c_str()); }
 
 std::string Lower(std::string text) {
   for (char& c : text) {
@@ -160,14 +155,14 @@ int IntoTuk(const ConvertOptions& options) {
   archive_read_support_filter_all(in.handle);
   archive_read_support_format_all(in.handle);
   if (archive_read_open_filename(in.handle, options.input.c_str(), 1 << 16) != ARCHIVE_OK) {
-    Error(options.input + ": " + in.Message());
-    return kFailed;
+    PrintError(options.input + ": " + in.Message());
+    return kTukFailed;
   }
   ArchiveWriter writer;
   const Status created = writer.Create(options.output, {options.level, options.threads});
   if (!created.ok()) {
-    Error(created.message());
-    return kFailed;
+    PrintError(created.message());
+    return kTukFailed;
   }
 
   size_t directories = 0, links = 0, others = 0;
@@ -177,10 +172,10 @@ int IntoTuk(const ConvertOptions& options) {
     struct archive_entry* entry = nullptr;
     const int next = archive_read_next_header(in.handle, &entry);
     if (next == ARCHIVE_EOF) break;
-    if (next == ARCHIVE_WARN) Error(options.input + ": " + in.Message());
+    if (next == ARCHIVE_WARN) PrintError(options.input + ": " + in.Message());
     if (next < ARCHIVE_WARN) {
-      Error(options.input + ": " + in.Message() + " (nothing written)");
-      return kFailed;  // the writer, dropped unfinished, leaves nothing behind
+      PrintError(options.input + ": " + in.Message() + " (nothing written)");
+      return kTukFailed;  // the writer, dropped unfinished, leaves nothing behind
     }
     const char* raw = archive_entry_pathname(entry);
     if (raw == nullptr) raw = archive_entry_pathname_utf8(entry);
@@ -200,13 +195,13 @@ int IntoTuk(const ConvertOptions& options) {
     }
     std::string name = WithoutLeadingDots(original);
     if (name.empty() || !IsSafeName(name) || name[0] == '/') {
-      Error("refused " + (original.empty() ? std::string("an entry without a name") : original) +
+      PrintError("refused " + (original.empty() ? std::string("an entry without a name") : original) +
             ": absolute, or with a \"..\" component (left out)");
       leftOut = true;
       continue;
     }
     if (archive_entry_is_data_encrypted(entry)) {
-      Error(original + ": encrypted (left out)");
+      PrintError(original + ": encrypted (left out)");
       leftOut = true;
       continue;
     }
@@ -227,28 +222,28 @@ int IntoTuk(const ConvertOptions& options) {
       }
       if (got < 0) {
         if (got == ARCHIVE_FATAL) {
-          Error(options.input + ": " + original + ": " + in.Message() + " (nothing written)");
-          return kFailed;
+          PrintError(options.input + ": " + original + ": " + in.Message() + " (nothing written)");
+          return kTukFailed;
         }
-        Error(original + ": " + (bytes.size() >= (uint64_t{1} << 32) ? "too large"
+        PrintError(original + ": " + (bytes.size() >= (uint64_t{1} << 32) ? "too large"
                                                                        : in.Message()) +
               " (left out)");
         leftOut = true;
         continue;
       }
     } catch (const std::bad_alloc&) {
-      Error(original + ": no memory for its bytes (left out)");
+      PrintError(original + ": no memory for its bytes (left out)");
       leftOut = true;
       continue;
     }
     if (!options.prefix.empty()) name = options.prefix + "/" + name;
     const Status added = writer.AddBytes(name, bytes.data(), bytes.size());
     if (added.code() == Errc::kUnsafeName || added.code() == Errc::kTooLarge) {
-      Error(added.message() + " (left out)");
+      PrintError(added.message() + " (left out)");
       leftOut = true;
     } else if (!added.ok()) {
-      Error(added.message() + " (nothing written)");
-      return kFailed;
+      PrintError(added.message() + " (nothing written)");
+      return kTukFailed;
     }
   }
 
@@ -263,24 +258,24 @@ int IntoTuk(const ConvertOptions& options) {
       line += separator + part;
       separator = ", ";
     }
-    Error(line + " of " + options.input + ": a .tuk holds files only");
+    PrintError(line + " of " + options.input + ": a .tuk holds files only");
   }
   if (links + others > 0) leftOut = true;
   const Status finished = writer.Finish();
   if (!finished.ok()) {
-    Error(finished.message());
-    return kFailed;
+    PrintError(finished.message());
+    return kTukFailed;
   }
-  if (leftOut) Error("some files were left out of " + options.output);
-  return leftOut ? kFailed : kDone;
+  if (leftOut) PrintError("some files were left out of " + options.output);
+  return leftOut ? kTukFailed : kTukDone;
 }
 
 int OutOfTuk(const ConvertOptions& options, const OutputFormat& format) {
   ArchiveReader reader;
   const Status opened = reader.Open(options.input);
   if (!opened.ok()) {
-    Error(opened.message() + " (nothing written)");
-    return kFailed;
+    PrintError(opened.message() + " (nothing written)");
+    return kTukFailed;
   }
   struct stat inputStat = {};
   stat(options.input.c_str(), &inputStat);
@@ -288,17 +283,17 @@ int OutOfTuk(const ConvertOptions& options, const OutputFormat& format) {
   WriteArchive out;
   if (format.format(out.handle) != ARCHIVE_OK ||
       (format.filter != nullptr && format.filter(out.handle) != ARCHIVE_OK)) {
-    Error(options.output + ": " + out.Message());
-    return kFailed;
+    PrintError(options.output + ": " + out.Message());
+    return kTukFailed;
   }
   TemporaryOutput target(options.output);
   if (!target.Open()) {
-    Error("cannot create " + target.name() + ": " + std::strerror(errno));
-    return kFailed;
+    PrintError("cannot create " + target.name() + ": " + std::strerror(errno));
+    return kTukFailed;
   }
   if (archive_write_open_fd(out.handle, target.fd()) != ARCHIVE_OK) {
-    Error(options.output + ": " + out.Message());
-    return kFailed;
+    PrintError(options.output + ": " + out.Message());
+    return kTukFailed;
   }
 
   bool leftOut = false;
@@ -307,13 +302,13 @@ int OutOfTuk(const ConvertOptions& options, const OutputFormat& format) {
   for (size_t i = 0; i < index.size(); ++i) {
     const std::string& name = index[i].name;
     if (!IsSafeName(name)) {
-      Error("refused " + name + ": absolute, or with a \"..\" component (left out)");
+      PrintError("refused " + name + ": absolute, or with a \"..\" component (left out)");
       leftOut = true;
       continue;
     }
     const Status read = reader.Read(i, bytes);
     if (!read.ok()) {
-      Error(read.message() + " (left out)");
+      PrintError(read.message() + " (left out)");
       leftOut = true;
       continue;
     }
@@ -325,11 +320,11 @@ int OutOfTuk(const ConvertOptions& options, const OutputFormat& format) {
     archive_entry_set_size(entry.get(), static_cast<la_int64_t>(bytes.size()));
     archive_entry_set_mtime(entry.get(), inputStat.st_mtime, 0);
     const int header = archive_write_header(out.handle, entry.get());
-    if (header == ARCHIVE_WARN) Error(name + ": " + out.Message());
+    if (header == ARCHIVE_WARN) PrintError(name + ": " + out.Message());
     if (header < ARCHIVE_WARN) {
-      Error(name + ": " + out.Message() + (header == ARCHIVE_FATAL ? " (nothing written)"
+      PrintError(name + ": " + out.Message() + (header == ARCHIVE_FATAL ? " (nothing written)"
                                                                    : " (left out)"));
-      if (header == ARCHIVE_FATAL) return kFailed;
+      if (header == ARCHIVE_FATAL) return kTukFailed;
       leftOut = true;
       continue;
     }
@@ -337,22 +332,22 @@ int OutOfTuk(const ConvertOptions& options, const OutputFormat& format) {
     while (at < bytes.size()) {
       const la_ssize_t wrote = archive_write_data(out.handle, bytes.data() + at, bytes.size() - at);
       if (wrote <= 0) {
-        Error(options.output + ": " + out.Message() + " (nothing written)");
-        return kFailed;
+        PrintError(options.output + ": " + out.Message() + " (nothing written)");
+        return kTukFailed;
       }
       at += static_cast<size_t>(wrote);
     }
   }
   if (archive_write_close(out.handle) != ARCHIVE_OK) {
-    Error(options.output + ": " + out.Message() + " (nothing written)");
-    return kFailed;
+    PrintError(options.output + ": " + out.Message() + " (nothing written)");
+    return kTukFailed;
   }
   if (!target.Commit()) {
-    Error("cannot write " + options.output);
-    return kFailed;
+    PrintError("cannot write " + options.output);
+    return kTukFailed;
   }
-  if (leftOut) Error("some entries were left out of " + options.output);
-  return leftOut ? kFailed : kDone;
+  if (leftOut) PrintError("some entries were left out of " + options.output);
+  return leftOut ? kTukFailed : kTukDone;
 }
 
 }  // namespace
@@ -365,31 +360,31 @@ int RunConvert(const ConvertOptions& options) {
   const bool fromTuk = IsTuk(options.input);
   const bool toTuk = IsTuk(options.output);
   if (fromTuk == toTuk) {
-    Error(fromTuk ? "both are .tuk archives (tuk recompress rewrites one)"
+    PrintError(fromTuk ? "both are .tuk archives (tuk recompress rewrites one)"
                   : "one of INPUT and OUTPUT must be a .tuk archive");
-    return kUsage;
+    return kTukUsage;
   }
   ChooseLocale();
   if (toTuk) {
     std::string prefix = options.prefix;
     while (!prefix.empty() && (prefix.back() == '/' || prefix.back() == '\\')) prefix.pop_back();
     if (!options.prefix.empty() && (prefix.empty() || !IsSafeName(prefix))) {
-      Error("not a usable prefix: " + options.prefix);
-      return kUsage;
+      PrintError("not a usable prefix: " + options.prefix);
+      return kTukUsage;
     }
     ConvertOptions into = options;
     into.prefix = prefix;
     return IntoTuk(into);
   }
   if (!options.prefix.empty()) {
-    Error("--prefix names entries going into a .tuk");
-    return kUsage;
+    PrintError("--prefix names entries going into a .tuk");
+    return kTukUsage;
   }
   const OutputFormat* format = FormatOf(options.output);
   if (format == nullptr) {
-    Error("cannot tell the format of " + options.output + " from its name (" +
+    PrintError("cannot tell the format of " + options.output + " from its name (" +
           ConvertFormats() + ")");
-    return kUsage;
+    return kTukUsage;
   }
   return OutOfTuk(options, *format);
 }

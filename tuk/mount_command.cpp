@@ -27,18 +27,14 @@
 #include "tuk/archive_reader.h"
 #include "tuk/archive_tree.h"
 #include "tuk/decoded_cache.h"
+#include "tuk/tuk_command.h"
 
 namespace tuk {
 namespace {
 
-constexpr int kDone = 0;
-constexpr int kFailed = 2;
-
 // The archive never changes under the view, so the kernel may keep names
 // and attributes for as long as it likes.
 constexpr double kTimeout = 86400.0;
-
-void Error(const std::string& text) { std::fprintf(stderr, "tuk: %s\n", text.c_str()); }
 
 struct Mounted {
   explicit Mounted(uint64_t cacheBytes) : cache(cacheBytes) {}
@@ -61,7 +57,7 @@ struct Mounted {
 
   void ReportOnce(size_t entry, const Status& status) {
     const std::lock_guard<std::mutex> lock(reportedMutex);
-    if (reported.insert(entry).second) Error(status.message());
+    if (reported.insert(entry).second) PrintError(status.message());
   }
 };
 
@@ -404,13 +400,13 @@ int RunMount(const MountOptions& options) {
   Mounted m(options.cacheBytes);
   const Status opened = m.reader.Open(options.archive);
   if (!opened.ok()) {
-    Error(opened.message() + (opened.code() == Errc::kDamaged ? " (nothing mounted)" : ""));
-    return kFailed;
+    PrintError(opened.message() + (opened.code() == Errc::kDamaged ? " (nothing mounted)" : ""));
+    return kTukFailed;
   }
   const uint32_t mode = m.reader.index().mode();
   if (mode != 0 && mode != 1) {
-    Error(options.archive + ": mode " + std::to_string(mode) + " has no payload form");
-    return kFailed;
+    PrintError(options.archive + ": mode " + std::to_string(mode) + " has no payload form");
+    return kTukFailed;
   }
   m.stored = mode == 0;
   struct stat archiveStat;
@@ -423,8 +419,8 @@ int RunMount(const MountOptions& options) {
   if (resolved == nullptr || stat(resolved, &directoryStat) != 0 ||
       !S_ISDIR(directoryStat.st_mode)) {
     std::free(resolved);
-    Error("no such directory: " + options.directory);
-    return kFailed;
+    PrintError("no such directory: " + options.directory);
+    return kTukFailed;
   }
   const std::string mountPoint = resolved;
   std::free(resolved);
@@ -433,7 +429,7 @@ int RunMount(const MountOptions& options) {
 
   std::vector<std::string> leftOut;
   m.tree = ArchiveTree::Build(m.reader.index(), leftOut);
-  for (const std::string& line : leftOut) Error("left out of the view: " + line);
+  for (const std::string& line : leftOut) PrintError("left out of the view: " + line);
 
   fuse_lowlevel_ops ops = {};
   ops.init = Init;
@@ -458,15 +454,15 @@ int RunMount(const MountOptions& options) {
   fuse_session* session = fuse_session_new(&args, &ops, sizeof ops, &m);
   fuse_opt_free_args(&args);
   if (session == nullptr) {
-    Error("cannot start a FUSE session");
-    return kFailed;
+    PrintError("cannot start a FUSE session");
+    return kTukFailed;
   }
-  int result = kFailed;
+  int result = kTukFailed;
   if (fuse_set_signal_handlers(session) != 0) {
-    Error("cannot install signal handlers");
+    PrintError("cannot install signal handlers");
   } else {
     if (fuse_session_mount(session, mountPoint.c_str()) != 0) {
-      Error("cannot mount " + options.archive + " on " + options.directory);
+      PrintError("cannot mount " + options.archive + " on " + options.directory);
     } else {
       // In the background, the caller returns now: the mount is in place,
       // and requests wait for this process's loop.
@@ -477,7 +473,7 @@ int RunMount(const MountOptions& options) {
       const int served = fuse_session_loop_mt(session, &config);
       // A signal (Ctrl-C, kill) ends the loop as intended: it returns the
       // signal's number.
-      result = served < 0 ? kFailed : kDone;
+      result = served < 0 ? kTukFailed : kTukDone;
       fuse_session_unmount(session);
     }
     fuse_remove_signal_handlers(session);
@@ -506,21 +502,21 @@ int RunUnmount(const std::string& directory) {
     int status = 0;
     if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) ||
         WEXITSTATUS(status) != 0) {
-      Error("cannot unmount " + directory);
-      return kFailed;
+      PrintError("cannot unmount " + directory);
+      return kTukFailed;
     }
-    return kDone;
+    return kTukDone;
   }
   const std::string type = MountedType(target);
   if (type.compare(0, 4, "fuse") != 0) {
-    Error("nothing mounted with FUSE at " + directory);
-    return kFailed;
+    PrintError("nothing mounted with FUSE at " + directory);
+    return kTukFailed;
   }
   if (umount2(target.c_str(), UMOUNT_NOFOLLOW) != 0) {
-    Error("cannot unmount " + directory + ": " + std::strerror(errno));
-    return kFailed;
+    PrintError("cannot unmount " + directory + ": " + std::strerror(errno));
+    return kTukFailed;
   }
-  return kDone;
+  return kTukDone;
 }
 
 }  // namespace tuk

@@ -80,10 +80,6 @@ const char kUsage[] =
     "Options: --help (also after a command), --version\n"
     "Exit codes: 0 done, 1 usage error, 2 failure.\n";
 
-void Error(const std::string& text) {
-  std::fprintf(stderr, "tuk: %s\n", text.c_str());
-}
-
 // Shows the library's progress texts on one terminal line.
 class ProgressLine : public StatusSink {
  public:
@@ -144,16 +140,16 @@ bool MakeDirectories(const std::string& path) {
 // Loads an archive's index; false (reported) when it cannot be used.
 bool Load(TukFile& archive, const std::string& path) {
   if (path.size() >= kPathBufferSize) {
-    Error("path too long: " + path);
+    PrintError("path too long: " + path);
     return false;
   }
   if (!platform::File().Open(path.c_str(), platform::File::Mode::Read)) {
-    Error("cannot open " + path);
+    PrintError("cannot open " + path);
     return false;
   }
   archive.LoadIndex(path.c_str());
   if (archive.indexDamaged) {
-    Error("damaged index in " + path + " (only the entries before the damage are used)");
+    PrintError("damaged index in " + path + " (only the entries before the damage are used)");
   }
   return true;
 }
@@ -194,10 +190,10 @@ int List(const std::string& path, bool json) {
   ArchiveReader reader;
   const Status opened = reader.Open(path);
   if (opened.code() == Errc::kNotFound) {
-    Error(opened.message());
+    PrintError(opened.message());
     return kTukFailed;
   }
-  if (!opened.ok()) Error(opened.message() + " (only the entries before the damage are listed)");
+  if (!opened.ok()) PrintError(opened.message() + " (only the entries before the damage are listed)");
   const Index& index = reader.index();
   const auto stored = static_cast<unsigned long long>(index.TotalStoredSize());
   const auto total = static_cast<unsigned long long>(index.TotalSize());
@@ -249,7 +245,7 @@ int Extract(const std::string& path, const std::string& directory,
             const std::vector<std::string>& names) {
   // Like unzip -d, a missing directory is made, and its parents with it.
   if (!MakeDirectories(directory)) {
-    Error("cannot make directory " + directory);
+    PrintError("cannot make directory " + directory);
     return kTukFailed;
   }
   const std::string archivePath = Absolute(path);
@@ -263,7 +259,7 @@ int Extract(const std::string& path, const std::string& directory,
   if (names.empty()) {
     const uint32_t needed = (archive.totalSize >> 20) + 16;
     if (needed > freeDiskSpaceMB(target.c_str())) {
-      Error("not enough free space in " + directory);
+      PrintError("not enough free space in " + directory);
       return kTukFailed;
     }
     // Unlike the unpack program, keep going after a failed entry.
@@ -289,7 +285,7 @@ struct PackArguments {
 int Pack(const PackArguments& args) {
   const Compression& compression = args.compression;
   if (PathIsInside(args.archive, args.source)) {
-    Error("the archive would lie inside the source directory: " + args.archive);
+    PrintError("the archive would lie inside the source directory: " + args.archive);
     return kTukFailed;
   }
 
@@ -306,8 +302,8 @@ int Pack(const PackArguments& args) {
     packTukFiles(sourceDir.data(), prefix.data(), args.archive.c_str(), args.update ? 1 : 0, 1,
                  &outcome, &options, progress.context());
   }
-  if (outcome == PackOutcome::Failed) Error("packing failed: " + args.archive);
-  if (outcome == PackOutcome::Incomplete) Error("some files were left out of " + args.archive);
+  if (outcome == PackOutcome::Failed) PrintError("packing failed: " + args.archive);
+  if (outcome == PackOutcome::Incomplete) PrintError("some files were left out of " + args.archive);
   return outcome == PackOutcome::Complete ? kTukDone : kTukFailed;
 }
 
@@ -321,7 +317,7 @@ int Replace(const ReplaceArguments& args) {
   const std::string& name = args.name;
   if (name.size() > kMaxNameLength ||
       !IsSafeEntryName(name.c_str(), static_cast<uint32_t>(name.size()))) {
-    Error("not a usable entry name: " + name);
+    PrintError("not a usable entry name: " + name);
     return kTukFailed;
   }
   // The index is read under the lock, so no other writer's entries are lost.
@@ -332,7 +328,7 @@ int Replace(const ReplaceArguments& args) {
 
   platform::File input;
   if (!input.Open(args.file.c_str(), platform::File::Mode::Read)) {
-    Error("cannot open " + args.file);
+    PrintError("cannot open " + args.file);
     return kTukFailed;
   }
   const int64_t size = input.Length();
@@ -340,7 +336,7 @@ int Replace(const ReplaceArguments& args) {
       !archive.GrowRawBuffer(static_cast<uint64_t>(size) + 1) ||
       input.Read(archive.rawBuffer.get(), static_cast<size_t>(size)) !=
           static_cast<size_t>(size)) {
-    Error("cannot read " + args.file);
+    PrintError("cannot read " + args.file);
     return kTukFailed;
   }
   archive.compressionLevel = compression.level;
@@ -349,7 +345,7 @@ int Replace(const ReplaceArguments& args) {
   const uint32_t index = FindEntryByName(archive.entries, name.c_str(),
                                          static_cast<uint32_t>(name.size()));
   if (archive.AddReplaceFile(index, static_cast<uint32_t>(size), name.c_str()) != 0) {
-    Error("could not update " + args.archive + " (it is unchanged)");
+    PrintError("could not update " + args.archive + " (it is unchanged)");
     return kTukFailed;
   }
   return kTukDone;
@@ -362,7 +358,7 @@ int Recompress(const std::string& path, const Compression& compression) {
   if (!Load(archive, path)) return kTukFailed;
   if (archive.indexDamaged) return kTukFailed;
   if (!RecompressArchive(archive, compression.level, compression.threads)) {
-    Error("could not recompress " + path + " (it is unchanged)");
+    PrintError("could not recompress " + path + " (it is unchanged)");
     return kTukFailed;
   }
   return kTukDone;
@@ -370,12 +366,12 @@ int Recompress(const std::string& path, const Compression& compression) {
 
 int UnpackAll(const std::string& patternText, const std::string& directory) {
   if (!platform::IsDirectory(directory.c_str())) {
-    Error("no such directory: " + directory);
+    PrintError("no such directory: " + directory);
     return kTukFailed;
   }
   std::string pattern = Absolute(patternText);
   if (pattern.find('*') == std::string::npos) {
-    Error("the pattern has no '*': " + patternText);
+    PrintError("the pattern has no '*': " + patternText);
     return kTukUsage;
   }
   ProgressScope progress;
@@ -530,6 +526,10 @@ const std::vector<Command> kCommands = {
 };
 
 }  // namespace
+
+void PrintError(const std::string& text) {
+  std::fprintf(stderr, "tuk: %s\n", text.c_str());
+}
 
 int RunTuk(int argc, char** argv) {
   return RunCommandLine(argc, argv, kCommands, kUsage, kVersion);

@@ -2,6 +2,8 @@
 // entries, with the conventions of today's command-line archivers.
 #pragma once
 
+#include <string>
+
 namespace tuk {
 
 constexpr int kTukDone = 0;
@@ -9,5 +11,8 @@ constexpr int kTukUsage = 1;
 constexpr int kTukFailed = 2;
 
 int RunTuk(int argc, char** argv);
+
+// One error line of the tuk program, on standard error: "tuk: text".
+void PrintError(const std::string& text);
 
 }  // namespace tuk
