@@ -86,28 +86,41 @@ std::string TukFile::PrepareEntryPath(const IndexEntry& entry, const char* strEx
   return path;
 }
 
-bool TukFile::WriteEntryFile(const IndexEntry& entry,
-                             const char* strExtractPath) {
-  const char* name = entry.name;
-  try {
-    const std::string path = PrepareEntryPath(entry, strExtractPath);
-    platform::File out;
-    if (!out.Open(path.c_str(), platform::File::Mode::WriteUnbuffered, context.faults)) {
-      messages.TraceError("ERROR! Could not write file: %s\n", name);
-      return false;
-    }
-    const bool written = out.Write(rawBuffer.get(), entry.size);
-    const bool closed = out.Close();
-    if (written && closed) return true;
-    // A file cut short must not pass for the entry.
-    platform::RemoveFile(path.c_str());
-  } catch (...) {
+ExtractedWrite WriteExtractedFile(const std::string& path, const uint8_t* bytes,
+                                  uint32_t size, platform::FaultPlan* faults) {
+  platform::File out;
+  if (!out.Open(path.c_str(), platform::File::Mode::WriteUnbuffered, faults)) {
+    return ExtractedWrite::OpenFailed;
   }
-  messages.TraceError("ERROR! Could not write: %s\n", name);
-  return false;
+  const bool written = out.Write(bytes, size);
+  const bool closed = out.Close();
+  if (written && closed) return ExtractedWrite::Written;
+  // A file cut short must not pass for the entry.
+  platform::RemoveFile(path.c_str());
+  return ExtractedWrite::WriteFailed;
 }
 
-uint8_t* TukFile::Extract(uint32_t index, const char* strExtractPath) {
+void ReportExtractedWrite(const Messages& messages, ExtractedWrite result, const char* name) {
+  if (result == ExtractedWrite::OpenFailed) {
+    messages.TraceError("ERROR! Could not write file: %s\n", name);
+  } else if (result == ExtractedWrite::WriteFailed) {
+    messages.TraceError("ERROR! Could not write: %s\n", name);
+  }
+}
+
+bool TukFile::WriteEntryFile(const IndexEntry& entry,
+                             const char* strExtractPath) {
+  ExtractedWrite result = ExtractedWrite::WriteFailed;
+  try {
+    result = WriteExtractedFile(PrepareEntryPath(entry, strExtractPath), rawBuffer.get(),
+                                entry.size, context.faults);
+  } catch (...) {
+  }
+  ReportExtractedWrite(messages, result, entry.name);
+  return result == ExtractedWrite::Written;
+}
+
+const IndexEntry* TukFile::EntryToExtract(uint32_t index) {
   if (index >= entries.size()) {
     messages.TraceError("ERROR! item out of range to extract! %u\n", index);
     return nullptr;
@@ -119,29 +132,43 @@ uint8_t* TukFile::Extract(uint32_t index, const char* strExtractPath) {
     messages.TraceError("ERROR! Extract(), .tuk file not open!\n");
     return nullptr;
   }
-
   const IndexEntry& entry = entries.At(index);
   currentSize = entry.size;
   currentStoredSize = entry.storedSize;
-  if (strExtractPath != nullptr && IsStreamed(entry)) {
-    return ExtractStreamed(entry, strExtractPath) ? rawBuffer.get() : nullptr;
-  }
+  return &entry;
+}
 
+bool TukFile::ReadCheckedEntry(const IndexEntry& entry, bool checkChecksum) {
   uint32_t countRead = 0;
   if (!ReadEntryBytes(entry, countRead)) {
     messages.TraceError("ERROR! Not enough memory to extract: %s\n", entry.name);
-    return nullptr;
+    return false;
   }
   if (countRead != entry.size) {
     messages.TraceError("ERROR! Extract() fileSize: %u should be: %u\n", countRead,
                entry.size);
-    return nullptr;
+    return false;
   }
-  if (checkChecksums && entry.checksum != 0 && ChecksumsAvailable() &&
-      EntryChecksum(rawBuffer.get(), entry.size) != entry.checksum) {
+  if (checkChecksum && !ChecksumMatches(entry, rawBuffer.get())) {
     messages.TraceError("ERROR! Checksum mismatch: %s\n", entry.name);
-    return nullptr;
+    return false;
   }
+  return true;
+}
+
+bool TukFile::ChecksumMatches(const IndexEntry& entry, const uint8_t* bytes) const {
+  return !checkChecksums || entry.checksum == 0 || !ChecksumsAvailable() ||
+         EntryChecksum(bytes, entry.size) == entry.checksum;
+}
+
+uint8_t* TukFile::Extract(uint32_t index, const char* strExtractPath) {
+  const IndexEntry* found = EntryToExtract(index);
+  if (found == nullptr) return nullptr;
+  const IndexEntry& entry = *found;
+  if (strExtractPath != nullptr && IsStreamed(entry)) {
+    return ExtractStreamed(entry, strExtractPath) ? rawBuffer.get() : nullptr;
+  }
+  if (!ReadCheckedEntry(entry, true)) return nullptr;
   if (strExtractPath == nullptr) return rawBuffer.get();
 
   if (!IsSafeEntryName(entry.name, entry.nameLength)) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "archive/messages.h"
+#include "archive/pipelined_extraction.h"
 #include "archive/tuk_file.h"
 
 namespace tuk {
@@ -34,14 +35,19 @@ uint32_t TukFile::ExtractAll(const char* strExtractPath) {
     return 7;
   }
 
-  uint32_t result = 0;
-  for (uint32_t i = 0; i < entries.size(); ++i) {
-    context.ShowStatus(entries.At(i).name);
-    if (Extract(i, strExtractPath) == nullptr) {
-      messages.TraceError("ERROR! Could not extract file!\n");
-      result = 5;
-      break;
+  bool extracted = true;
+  {
+    PipelinedExtraction run(*this, strExtractPath, true, PipelinedExtraction::WorkersFor(*this));
+    for (uint32_t i = 0; i < entries.size() && extracted; ++i) {
+      context.ShowStatus(entries.At(i).name);
+      extracted = run.Extract(i);
     }
+    extracted = run.Finish() && extracted;
+  }
+  uint32_t result = 0;
+  if (!extracted) {
+    messages.TraceError("ERROR! Could not extract file!\n");
+    result = 5;
   }
   tukFileStream.Abandon();
   return result;

@@ -119,6 +119,15 @@ class TukFile {
   // Writes rawBuffer as the entry's file below strExtractPath, making its
   // directories.
   bool WriteEntryFile(const IndexEntry& entry, const char* strExtractPath);
+  // Extract's first steps: the entry at index, with the archive's stream
+  // open; null (reported) when there is none.
+  const IndexEntry* EntryToExtract(uint32_t index);
+  // ReadEntryBytes with Extract's checks and messages: the entry's bytes,
+  // whole, in rawBuffer, and (when asked and kept) matching its checksum.
+  bool ReadCheckedEntry(const IndexEntry& entry, bool checkChecksum);
+  // False only when checkChecksums is set and bytes do not match the
+  // checksum the entry carries.
+  bool ChecksumMatches(const IndexEntry& entry, const uint8_t* bytes) const;
   // The path of the entry's file below strExtractPath, its directories
   // made (each once per run); those this call made are added to made when
   // it is given, deepest last.
@@ -195,6 +204,15 @@ class TukFile {
   // Why the last AddFile that returned Failed failed.
   WriteStatus lastFailure = WriteStatus::Ok;
 };
+
+// How writing an extracted entry's file went.
+enum class ExtractedWrite { Written, OpenFailed, WriteFailed };
+// Creates (or truncates) path and writes size bytes to it; a file that
+// could not be written whole is removed again.
+ExtractedWrite WriteExtractedFile(const std::string& path, const uint8_t* bytes,
+                                  uint32_t size, platform::FaultPlan* faults);
+// Extraction's line for a write that failed; nothing for Written.
+void ReportExtractedWrite(const Messages& messages, ExtractedWrite result, const char* name);
 
 // Whether a file has an archive's header and an index that can be read to
 // its last record. An update must not take a file that fails this for an

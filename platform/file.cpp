@@ -286,6 +286,37 @@ bool ReadFileStart(const char* path, void* buffer, size_t capacity, size_t& got)
   return true;
 }
 
+NewFile WriteNewFile(const char* path, const void* bytes, size_t size) {
+#ifdef _WIN32
+  const int fd = _open(NativePath(path).c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY,
+                       _S_IREAD | _S_IWRITE);
+#else
+  const int fd = open(NativePath(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+#endif
+  if (fd < 0) return errno == EEXIST ? NewFile::Exists : NewFile::Failed;
+  bool ok = true;
+  size_t done = 0;
+  while (ok && done < size) {
+    const size_t want = size - done < (1u << 30) ? size - done : (1u << 30);
+#ifdef _WIN32
+    const int n = _write(fd, static_cast<const char*>(bytes) + done, static_cast<unsigned>(want));
+#else
+    const ssize_t n = write(fd, static_cast<const char*>(bytes) + done, want);
+    if (n < 0 && errno == EINTR) continue;
+#endif
+    if (n <= 0) ok = false;
+    else done += static_cast<size_t>(n);
+  }
+#ifdef _WIN32
+  if (_close(fd) != 0) ok = false;
+#else
+  if (close(fd) != 0) ok = false;
+#endif
+  if (ok) return NewFile::Written;
+  RemoveFile(path);
+  return NewFile::Failed;
+}
+
 std::string ParentDirectory(const std::string& path) {
   const size_t separator = path.find_last_of("/\\");
   if (separator == std::string::npos) return ".";

@@ -143,6 +143,17 @@ class ExclusiveLock {
 // more than that tells in one call whether it still has that size.
 bool ReadFileStart(const char* path, void* buffer, size_t capacity, size_t& got);
 
+// What WriteNewFile did.
+enum class NewFile {
+  Written,  // created and written whole
+  Exists,   // something already stands at the path; it was not touched
+  Failed,   // not created, or created and removed again after a failed write
+};
+// Creates a file at path only when nothing stands there yet, and writes
+// size bytes to it. It can therefore never replace or follow anything
+// already there, which lets a worker thread write ahead of its turn.
+NewFile WriteNewFile(const char* path, const void* bytes, size_t size);
+
 // ---- Directories and files by name ---------------------------------------
 
 bool GetCurrentDir(std::string& path);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "archive/extract_all.h"
+#include "archive/pipelined_extraction.h"
 #include "archive/messages.h"
 #include "archive/pack.h"
 #include "archive/path_checks.h"
@@ -263,10 +264,13 @@ int Extract(const std::string& path, const std::string& directory,
       return kTukFailed;
     }
     // Unlike the unpack program, keep going after a failed entry.
+    PipelinedExtraction run(archive, target.c_str(), false,
+                            PipelinedExtraction::WorkersFor(archive));
     for (uint32_t i = 0; i < archive.entries.size(); ++i) {
       archive.context.ShowStatus(archive.entries.At(i).name);
-      if (archive.Extract(i, target.c_str()) == nullptr) failed = true;
+      run.Extract(i);
     }
+    if (!run.Finish()) failed = true;
   } else {
     for (const std::string& name : names) {
       // The library names what failed, a missing entry included.
