@@ -9,11 +9,24 @@
 namespace tuk {
 namespace {
 
-// Files queued at most: with entries of up to kStreamThreshold bytes, a
-// few MiB in flight.
-constexpr size_t kMaxQueued = 16;
+// Files queued at most, and their bytes: deep enough that the reader and
+// the workers seldom wait for each other, a few MiB at most.
+constexpr size_t kMaxQueued = 64;
+constexpr uint64_t kMaxQueuedBytes = 4 << 20;
 constexpr unsigned kMaxWorkers = 4;
-constexpr uint32_t kJobBufferCapacity = TukFile::kStreamThreshold + 1;
+constexpr uint32_t kLargestJob = TukFile::kStreamThreshold + 1;
+
+// Buffers come in powers of two from 4 KiB, so a spare one fits most of
+// the next files.
+uint32_t BufferSizeFor(uint32_t need) {
+  uint32_t size = 4096;
+  while (size < need && size < kLargestJob) size *= 2;
+  return size < need ? need : size;
+}
+
+// What a buffer can hold of queued files' bytes: all that counts towards
+// the memory spare buffers keep (the archive's first buffer is larger).
+uint64_t UsableBytes(uint32_t capacity) { return capacity < kLargestJob ? capacity : kLargestJob; }
 
 // Names compare as FindEntryByName compares them, so names that reach one
 // file on a case-blind volume count as equal too.
@@ -49,18 +62,20 @@ PipelinedExtraction::PipelinedExtraction(TukFile& archive, const char* root,
 
 PipelinedExtraction::~PipelinedExtraction() {
   SettleAll();
-  GiveArchiveABuffer();
+  GiveArchiveABuffer(1);
 }
 
-void PipelinedExtraction::GiveArchiveABuffer() {
-  if (archive_.rawBuffer) return;
-  if (!spareBuffers_.empty()) {
-    archive_.rawBuffer = std::move(spareBuffers_.back());
-    archive_.rawCapacity = kJobBufferCapacity;
-    spareBuffers_.pop_back();
-  } else {
-    archive_.GrowRawBuffer(kJobBufferCapacity);
+void PipelinedExtraction::GiveArchiveABuffer(uint32_t need) {
+  if (archive_.rawBuffer && archive_.rawCapacity >= need) return;
+  for (auto spare = spareBuffers_.begin(); spare != spareBuffers_.end(); ++spare) {
+    if (spare->capacity < need) continue;
+    spareBytes_ -= UsableBytes(spare->capacity);
+    archive_.rawBuffer = std::move(spare->bytes);
+    archive_.rawCapacity = spare->capacity;
+    spareBuffers_.erase(spare);
+    return;
   }
+  archive_.GrowRawBuffer(BufferSizeFor(need));
 }
 
 unsigned PipelinedExtraction::WorkersFor(const TukFile& archive) {
@@ -77,7 +92,7 @@ bool PipelinedExtraction::Extract(uint32_t index) {
   const bool earlier = SettleAll();
   if (!earlier && stopAtFailure_) return false;
   // Extract hands back its buffer as the sign of success.
-  GiveArchiveABuffer();
+  GiveArchiveABuffer(1);
   if (archive_.Extract(index, root_.c_str()) == nullptr) failed_ = true;
   return earlier && !failed_;
 }
@@ -92,14 +107,16 @@ bool PipelinedExtraction::Queue(uint32_t index, const IndexEntry& entry) {
   job->index = index;
   job->folded = FoldedName(entry);
   bool earlier = true;
-  while (queued_.size() >= kMaxQueued) earlier = SettleOldest() && earlier;
+  while (queued_.size() >= kMaxQueued || queuedBytes_ > kMaxQueuedBytes) {
+    earlier = SettleOldest() && earlier;
+  }
   if (NameIsQueued(job->folded)) earlier = SettleAll() && earlier;
   if (!earlier && stopAtFailure_) return false;
 
   // Reading and checking the entry prints only when it fails, but a
   // failure of a file still queued must be printed first: the lines are
   // held until the queue is settled.
-  GiveArchiveABuffer();
+  GiveArchiveABuffer(entry.size + 1);
   std::string held;
   const Messages shown = archive_.context.messages;
   archive_.context.messages = shown.HoldingIn(&held);
@@ -141,6 +158,7 @@ bool PipelinedExtraction::Queue(uint32_t index, const IndexEntry& entry) {
   archive_.rawCapacity = 0;
 
   Job* const work = job.get();
+  queuedBytes_ += job->size;
   queuedNames_.insert(job->folded);
   queued_.push_back(std::move(job));
   pool_.Submit([this, work](unsigned) {
@@ -196,6 +214,7 @@ bool PipelinedExtraction::SettleAll() {
 bool PipelinedExtraction::SettleOldest() {
   std::unique_ptr<Job> job = std::move(queued_.front());
   queued_.pop_front();
+  queuedBytes_ -= job->size;
   queuedNames_.erase(queuedNames_.find(job->folded));
   WaitUntilDone(*job);
   const bool ok = Settle(*job);
@@ -207,6 +226,7 @@ bool PipelinedExtraction::SettleOldest() {
       for (auto& later : queued_) RecycleBuffer(*later);
       queued_.clear();
       queuedNames_.clear();
+      queuedBytes_ = 0;
     }
   }
   return ok;
@@ -274,9 +294,10 @@ void PipelinedExtraction::UndoQueued() {
 }
 
 void PipelinedExtraction::RecycleBuffer(Job& job) {
-  if (job.bytes && job.capacity >= kJobBufferCapacity) {
-    spareBuffers_.push_back(std::move(job.bytes));
-  }
+  // Spare buffers keep no more memory than the queue may hold.
+  if (!job.bytes || spareBytes_ + UsableBytes(job.capacity) > kMaxQueuedBytes) return;
+  spareBytes_ += UsableBytes(job.capacity);
+  spareBuffers_.push_back({std::move(job.bytes), job.capacity});
 }
 
 }  // namespace tuk

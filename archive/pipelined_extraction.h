@@ -63,9 +63,9 @@ class PipelinedExtraction {
   // Removes what the queued jobs made ahead, after a failure before them.
   void UndoQueued();
   void RecycleBuffer(Job& job);
-  // The archive's file buffer goes with each queued file; it gets a spare
-  // one back (or a new one) before it reads again.
-  void GiveArchiveABuffer();
+  // The archive's file buffer goes with each queued file; before it reads
+  // again it gets a spare one of at least need bytes back, or a new one.
+  void GiveArchiveABuffer(uint32_t need);
   void WaitUntilDone(const Job& job);
 
   TukFile& archive_;
@@ -75,7 +75,13 @@ class PipelinedExtraction {
   std::deque<std::unique_ptr<Job>> queued_;
   // Case-folded names of the queued entries.
   std::unordered_multiset<std::string> queuedNames_;
-  std::vector<PageAlignedBuffer> spareBuffers_;
+  uint64_t queuedBytes_ = 0;
+  struct SpareBuffer {
+    PageAlignedBuffer bytes;
+    uint32_t capacity;
+  };
+  std::vector<SpareBuffer> spareBuffers_;
+  uint64_t spareBytes_ = 0;
   std::mutex mutex_;
   std::condition_variable done_;
   bool holdBack_ = false;  // workers skip their jobs while a failure is undone
