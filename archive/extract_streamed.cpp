@@ -111,6 +111,24 @@ bool TukFile::ExtractStreamed(const IndexEntry& entry, const char* strExtractPat
       messages.TraceError("ERROR! Could not write file: %s\n", entry.name);
       return false;
     }
+    // A stored payload with no checksum to check passes through unchanged:
+    // the system copies it (planned faults watch only the block road).
+    if (mode == kModeStored && !verify && context.faults == nullptr) {
+      const int64_t copied = out.CopyToStart(tukFileStream, entry.offset, entry.size);
+      if (copied == int64_t{entry.size}) {
+        if (out.Close()) return true;
+        platform::RemoveFile(path.c_str());
+        messages.TraceError("ERROR! Could not write: %s\n", entry.name);
+        return false;
+      }
+      // Cut short: the block road starts over and reports what fails.
+      if (copied > 0 && !out.Truncate()) {
+        out.Abandon();
+        platform::RemoveFile(path.c_str());
+        messages.TraceError("ERROR! Could not write: %s\n", entry.name);
+        return false;
+      }
+    }
     const ReadOutcome outcome =
         read([&out](const uint8_t* data, size_t length) { return out.Write(data, length); });
     if (outcome.bytes.sinkStopped) {

@@ -8,6 +8,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 #endif
+#if defined(__linux__)
+#include <sys/syscall.h>
+#endif
 
 #include <cerrno>
 #include <cstring>
@@ -230,6 +233,36 @@ bool File::Flush() {
   if (handle_ == nullptr) return false;
   if (ShouldFail(faults_, faults::Op::Flush)) return false;
   return std::fflush(handle_) == 0;
+}
+
+int64_t File::CopyToStart(File& source, uint64_t offset, uint64_t length) {
+#if defined(__linux__) && defined(SYS_copy_file_range)
+  if (handle_ == nullptr || source.handle_ == nullptr || std::fflush(handle_) != 0) return -1;
+  // Through syscall(): the C library's wrapper may emulate the call with
+  // a read and write loop where the kernel lacks it.
+  loff_t from = static_cast<loff_t>(offset);
+  loff_t to = 0;
+  uint64_t done = 0;
+  while (done < length) {
+    const uint64_t left = length - done;
+    const size_t chunk = left < (1u << 30) ? static_cast<size_t>(left) : (1u << 30);
+    const long copied = syscall(SYS_copy_file_range, fileno(source.handle_), &from,
+                                fileno(handle_), &to, chunk, 0u);
+    if (copied < 0 && errno == EINTR) continue;
+    if (copied < 0 && done == 0 &&
+        (errno == ENOSYS || errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP)) {
+      return -1;
+    }
+    if (copied <= 0) break;
+    done += static_cast<uint64_t>(copied);
+  }
+  return static_cast<int64_t>(done);
+#else
+  (void)source;
+  (void)offset;
+  (void)length;
+  return -1;
+#endif
 }
 
 bool File::Truncate() {
