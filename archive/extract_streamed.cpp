@@ -1,9 +1,12 @@
 // Extracting an entry too big to hold in memory: its bytes are read (and
 // decoded) block by block and written as they come. What is reported, and
 // what is left on disk after a failure, match extracting it whole.
+#include <algorithm>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "archive/aligned_block.h"
 #include "archive/checksum.h"
 #include "archive/entry_stream.h"
 #include "archive/messages.h"
@@ -21,12 +24,69 @@ bool TukFile::IsStreamed(const IndexEntry& entry) const {
 
 namespace {
 
+constexpr size_t kChecksumBlock = 64 * 1024;
+
 struct ReadOutcome {
   StreamedBytes bytes;
   bool checksumMatches = true;
 };
 
+struct StoredCopy {
+  int64_t copied = -1;  // as File::CopyToStart
+  bool checked = false;  // checksum holds the checksum of the bytes copied
+  uint64_t checksum = 0;
+};
+
+// Copies length bytes of archive from offset to the start of out inside
+// the system; with checksum, another thread reads the same bytes from the
+// archive meanwhile and checksums them, which costs the copy no time on a
+// second processor. copied is -1 when nothing was copied (the system
+// cannot, or the thread could not be started).
+StoredCopy CopyStoredPayload(platform::File& archive, uint64_t offset, uint32_t length,
+                             platform::File& out, bool checksum) {
+  StoredCopy result;
+  if (!platform::File::CanCopyInSystem()) return result;
+  if (!checksum) {
+    result.copied = out.CopyToStart(archive, offset, length);
+    return result;
+  }
+  std::thread reader;
+  try {
+    reader = std::thread([&] {
+      try {
+        const AlignedBlock block(kChecksumBlock);
+        if (!block.ok()) return;
+        ChecksumStream stream;
+        for (uint32_t done = 0; done < length;) {
+          const size_t piece = std::min<size_t>(length - done, kChecksumBlock);
+          if (archive.ReadAt(offset + done, block.data(), piece) != piece) return;
+          stream.Update(block.data(), piece);
+          done += static_cast<uint32_t>(piece);
+        }
+        result.checksum = stream.Digest();
+        result.checked = true;
+      } catch (...) {
+      }
+    });
+  } catch (...) {
+    return result;
+  }
+  result.copied = out.CopyToStart(archive, offset, length);
+  reader.join();
+  return result;
+}
+
 }  // namespace
+
+void TukFile::RemoveEntryFile(const std::string& path, const std::vector<std::string>& made) {
+  platform::RemoveFile(path.c_str());
+  for (auto directory = made.rbegin(); directory != made.rend(); ++directory) {
+    std::string full = extractionRoot;
+    if (!full.empty() && full.back() != '/' && full.back() != '\\') full += '/';
+    platform::RemoveDir((full + *directory).c_str());
+    madeDirectories.erase(*directory);
+  }
+}
 
 bool TukFile::ExtractStreamed(const IndexEntry& entry, const char* strExtractPath) {
   const uint64_t available = entry.offset < archiveSize ? archiveSize - entry.offset : 0;
@@ -111,45 +171,40 @@ bool TukFile::ExtractStreamed(const IndexEntry& entry, const char* strExtractPat
       messages.TraceError("ERROR! Could not write file: %s\n", entry.name);
       return false;
     }
-    // A stored payload with no checksum to check passes through unchanged:
-    // the system copies it (planned faults watch only the block road).
-    if (mode == kModeStored && !verify && context.faults == nullptr) {
-      const int64_t copied = out.CopyToStart(tukFileStream, entry.offset, entry.size);
-      if (copied == int64_t{entry.size}) {
-        if (out.Close()) return true;
-        platform::RemoveFile(path.c_str());
-        messages.TraceError("ERROR! Could not write: %s\n", entry.name);
+    // A stored payload passes through unchanged: the system copies it
+    // (planned faults watch only the block road).
+    bool copied = false;
+    if (mode == kModeStored && context.faults == nullptr) {
+      const StoredCopy copy =
+          CopyStoredPayload(tukFileStream, entry.offset, entry.size, out, verify);
+      copied = copy.copied == int64_t{entry.size} && (!verify || copy.checked);
+      if (copied && verify && copy.checksum != entry.checksum) {
+        out.Abandon();
+        RemoveEntryFile(path, made);
+        messages.TraceError("ERROR! Checksum mismatch: %s\n", entry.name);
         return false;
       }
-      // Cut short: the block road starts over and reports what fails.
-      if (copied > 0 && !out.Truncate()) {
+      // Cut short, or not checked: the block road starts over and reports
+      // what fails.
+      if (!copied && copy.copied > 0 && !out.Truncate()) out.Abandon();
+    }
+    if (!copied) {
+      const ReadOutcome outcome =
+          read([&out](const uint8_t* data, size_t length) { return out.Write(data, length); });
+      if (outcome.bytes.sinkStopped) {
         out.Abandon();
         platform::RemoveFile(path.c_str());
         messages.TraceError("ERROR! Could not write: %s\n", entry.name);
         return false;
       }
-    }
-    const ReadOutcome outcome =
-        read([&out](const uint8_t* data, size_t length) { return out.Write(data, length); });
-    if (outcome.bytes.sinkStopped) {
-      out.Abandon();
-      platform::RemoveFile(path.c_str());
-      messages.TraceError("ERROR! Could not write: %s\n", entry.name);
-      return false;
-    }
-    if (outcome.bytes.countRead != entry.size || !outcome.checksumMatches) {
-      // Found damaged only while writing: nothing of the entry stays, not
-      // even the directories made for it.
-      out.Abandon();
-      platform::RemoveFile(path.c_str());
-      for (auto directory = made.rbegin(); directory != made.rend(); ++directory) {
-        std::string full = extractionRoot;
-        if (!full.empty() && full.back() != '/' && full.back() != '\\') full += '/';
-        platform::RemoveDir((full + *directory).c_str());
-        madeDirectories.erase(*directory);
+      if (outcome.bytes.countRead != entry.size || !outcome.checksumMatches) {
+        // Found damaged only while writing: nothing of the entry stays, not
+        // even the directories made for it.
+        out.Abandon();
+        RemoveEntryFile(path, made);
+        reportUnread(outcome);
+        return false;
       }
-      reportUnread(outcome);
-      return false;
     }
     if (out.Close()) return true;
     platform::RemoveFile(path.c_str());

@@ -144,6 +144,9 @@ class TukFile {
   // checks, messages and results, the bytes going to the file block by
   // block.
   bool ExtractStreamed(const IndexEntry& entry, const char* strExtractPath);
+  // Removes an entry's file found damaged after it was written, and the
+  // directories made for it (made, deepest last).
+  void RemoveEntryFile(const std::string& path, const std::vector<std::string>& made);
   // AddFile's road for input files of more than kStreamThreshold bytes.
   AddStatus AddFileStreamed(const char* path, platform::File& input, uint32_t size);
 

@@ -235,6 +235,14 @@ bool File::Flush() {
   return std::fflush(handle_) == 0;
 }
 
+bool File::CanCopyInSystem() {
+#if defined(__linux__) && defined(SYS_copy_file_range)
+  return true;
+#else
+  return false;
+#endif
+}
+
 int64_t File::CopyToStart(File& source, uint64_t offset, uint64_t length) {
 #if defined(__linux__) && defined(SYS_copy_file_range)
   if (handle_ == nullptr || source.handle_ == nullptr || std::fflush(handle_) != 0) return -1;

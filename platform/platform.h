@@ -81,6 +81,8 @@ class File {
   // error; -1 when the system cannot copy between these files at all.
   // Neither position moves. Not watched by a fault plan.
   int64_t CopyToStart(File& source, uint64_t offset, uint64_t length);
+  // Whether CopyToStart can copy at all on this system.
+  static bool CanCopyInSystem();
   // Flushes and closes; false when either failed. The file is closed in
   // every case.
   bool Close();
