@@ -1,15 +1,13 @@
 // Extracting an entry too big to hold in memory: its bytes are read (and
 // decoded) block by block and written as they come. What is reported, and
 // what is left on disk after a failure, match extracting it whole.
-#include <algorithm>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "archive/aligned_block.h"
 #include "archive/checksum.h"
 #include "archive/entry_stream.h"
 #include "archive/messages.h"
+#include "archive/system_copy.h"
 #include "archive/tuk_file.h"
 
 namespace tuk {
@@ -24,57 +22,10 @@ bool TukFile::IsStreamed(const IndexEntry& entry) const {
 
 namespace {
 
-constexpr size_t kChecksumBlock = 64 * 1024;
-
 struct ReadOutcome {
   StreamedBytes bytes;
   bool checksumMatches = true;
 };
-
-struct StoredCopy {
-  int64_t copied = -1;  // as File::CopyToStart
-  bool checked = false;  // checksum holds the checksum of the bytes copied
-  uint64_t checksum = 0;
-};
-
-// Copies length bytes of archive from offset to the start of out inside
-// the system; with checksum, another thread reads the same bytes from the
-// archive meanwhile and checksums them, which costs the copy no time on a
-// second processor. copied is -1 when nothing was copied (the system
-// cannot, or the thread could not be started).
-StoredCopy CopyStoredPayload(platform::File& archive, uint64_t offset, uint32_t length,
-                             platform::File& out, bool checksum) {
-  StoredCopy result;
-  if (!platform::File::CanCopyInSystem()) return result;
-  if (!checksum) {
-    result.copied = out.CopyToStart(archive, offset, length);
-    return result;
-  }
-  std::thread reader;
-  try {
-    reader = std::thread([&] {
-      try {
-        const AlignedBlock block(kChecksumBlock);
-        if (!block.ok()) return;
-        ChecksumStream stream;
-        for (uint32_t done = 0; done < length;) {
-          const size_t piece = std::min<size_t>(length - done, kChecksumBlock);
-          if (archive.ReadAt(offset + done, block.data(), piece) != piece) return;
-          stream.Update(block.data(), piece);
-          done += static_cast<uint32_t>(piece);
-        }
-        result.checksum = stream.Digest();
-        result.checked = true;
-      } catch (...) {
-      }
-    });
-  } catch (...) {
-    return result;
-  }
-  result.copied = out.CopyToStart(archive, offset, length);
-  reader.join();
-  return result;
-}
 
 }  // namespace
 
@@ -175,8 +126,7 @@ bool TukFile::ExtractStreamed(const IndexEntry& entry, const char* strExtractPat
     // (planned faults watch only the block road).
     bool copied = false;
     if (mode == kModeStored && context.faults == nullptr) {
-      const StoredCopy copy =
-          CopyStoredPayload(tukFileStream, entry.offset, entry.size, out, verify);
+      const SystemCopy copy = CopyInSystem(tukFileStream, entry.offset, entry.size, out, verify);
       copied = copy.copied == int64_t{entry.size} && (!verify || copy.checked);
       if (copied && verify && copy.checksum != entry.checksum) {
         out.Abandon();
@@ -186,7 +136,7 @@ bool TukFile::ExtractStreamed(const IndexEntry& entry, const char* strExtractPat
       }
       // Cut short, or not checked: the block road starts over and reports
       // what fails.
-      if (!copied && copy.copied > 0 && !out.Truncate()) out.Abandon();
+      if (!copied && copy.copied > 0 && !(out.Seek(0) && out.Truncate())) out.Abandon();
     }
     if (!copied) {
       const ReadOutcome outcome =

@@ -7,6 +7,7 @@
 #include "archive/aligned_block.h"
 #include "archive/checksum.h"
 #include "archive/messages.h"
+#include "archive/system_copy.h"
 #include "archive/tuk_file.h"
 
 namespace tuk {
@@ -93,42 +94,64 @@ AddStatus TukFile::AddFileStreamed(const char* path, platform::File& input, uint
     return failed(WriteStatus::WriteFailed);
   }
 
-  ChecksumStream checksum;
-  for (uint32_t done = 0; done < size;) {
-    const uint32_t piece = size - done < kBlockSize ? size - done : kBlockSize;
-    if (input.Read(block.data(), piece) != piece) {
-      // The file shrank while it was read: it is left out, and what was
-      // written of it is taken back.
-      if (!tukFileStream.Seek(entry.offset) || !tukFileStream.Truncate()) {
-        return failed(WriteStatus::WriteFailed);
-      }
-      messages.SayError("ERROR! inputFile: %s\n", path);
-      ++skippedInputs;
-      return AddStatus::Skipped;
+  // A stored file passes through unchanged: the system copies it (planned
+  // faults watch only the block road). Its checksum is read separately, so
+  // the copy counts only when the file did not change meanwhile; otherwise
+  // it is taken back and the file read block by block.
+  uint64_t checksumValue = 0;
+  bool copied = false;
+  int64_t sizeBefore = 0, changedBefore = 0, sizeAfter = 0, changedAfter = 0;
+  if (mode == kModeStored && context.faults == nullptr &&
+      input.Stamp(sizeBefore, changedBefore)) {
+    const SystemCopy copy = CopyInSystem(input, 0, size, tukFileStream, writeChecksums);
+    copied = copy.copied == int64_t{size} && (!writeChecksums || copy.checked) &&
+             input.Stamp(sizeAfter, changedAfter) && sizeAfter == sizeBefore &&
+             changedAfter == changedBefore;
+    checksumValue = copy.checksum;
+    if (!copied && copy.copied > 0 &&
+        !(tukFileStream.Seek(entry.offset) && tukFileStream.Truncate())) {
+      return failed(WriteStatus::WriteFailed);
     }
-    if (writeChecksums) checksum.Update(block.data(), piece);
-    const uint8_t* out = block.data();
-    uint32_t outLength = piece;
-    if (mode == kModeSegmented) {
-      uint32_t position = 0;
-      for (uint32_t at = 0; at < piece; at += kSegmentSize) {
-        const uint32_t length = piece - at < kSegmentSize ? piece - at : kSegmentSize;
-        position += LiteralRunHeader(segmented.data() + position, length);
-        std::memcpy(segmented.data() + position, block.data() + at, length);
-        position += length;
-        std::memcpy(segmented.data() + position, kEndMarker, sizeof kEndMarker);
-        position += sizeof kEndMarker;
+  }
+  if (!copied) {
+    ChecksumStream checksum;
+    for (uint32_t done = 0; done < size;) {
+      const uint32_t piece = size - done < kBlockSize ? size - done : kBlockSize;
+      if (input.Read(block.data(), piece) != piece) {
+        // The file shrank while it was read: it is left out, and what was
+        // written of it is taken back.
+        if (!tukFileStream.Seek(entry.offset) || !tukFileStream.Truncate()) {
+          return failed(WriteStatus::WriteFailed);
+        }
+        messages.SayError("ERROR! inputFile: %s\n", path);
+        ++skippedInputs;
+        return AddStatus::Skipped;
       }
-      out = segmented.data();
-      outLength = position;
+      if (writeChecksums) checksum.Update(block.data(), piece);
+      const uint8_t* out = block.data();
+      uint32_t outLength = piece;
+      if (mode == kModeSegmented) {
+        uint32_t position = 0;
+        for (uint32_t at = 0; at < piece; at += kSegmentSize) {
+          const uint32_t length = piece - at < kSegmentSize ? piece - at : kSegmentSize;
+          position += LiteralRunHeader(segmented.data() + position, length);
+          std::memcpy(segmented.data() + position, block.data() + at, length);
+          position += length;
+          std::memcpy(segmented.data() + position, kEndMarker, sizeof kEndMarker);
+          position += sizeof kEndMarker;
+        }
+        out = segmented.data();
+        outLength = position;
+      }
+      if (!tukFileStream.WriteThrough(out, outLength)) return failed(WriteStatus::WriteFailed);
+      done += piece;
     }
-    if (!tukFileStream.WriteThrough(out, outLength)) return failed(WriteStatus::WriteFailed);
-    done += piece;
+    if (writeChecksums) checksumValue = checksum.Digest();
   }
   input.Close();
 
   entry.storedSize = static_cast<uint32_t>(storedSize);
-  if (writeChecksums) entry.checksum = checksum.Digest();
+  if (writeChecksums) entry.checksum = checksumValue;
   entries.Append(entry);
   return AddStatus::Added;
 }

@@ -243,13 +243,15 @@ bool File::CanCopyInSystem() {
 #endif
 }
 
-int64_t File::CopyToStart(File& source, uint64_t offset, uint64_t length) {
+int64_t File::CopyFrom(File& source, uint64_t offset, uint64_t length) {
 #if defined(__linux__) && defined(SYS_copy_file_range)
   if (handle_ == nullptr || source.handle_ == nullptr || std::fflush(handle_) != 0) return -1;
+  const int64_t start = Tell();
+  if (start < 0) return -1;
   // Through syscall(): the C library's wrapper may emulate the call with
   // a read and write loop where the kernel lacks it.
   loff_t from = static_cast<loff_t>(offset);
-  loff_t to = 0;
+  loff_t to = static_cast<loff_t>(start);
   uint64_t done = 0;
   while (done < length) {
     const uint64_t left = length - done;
@@ -264,6 +266,8 @@ int64_t File::CopyToStart(File& source, uint64_t offset, uint64_t length) {
     if (copied <= 0) break;
     done += static_cast<uint64_t>(copied);
   }
+  // The stream's own position follows the bytes written past it.
+  if (!Seek(static_cast<uint64_t>(start) + done)) return 0;
   return static_cast<int64_t>(done);
 #else
   (void)source;
@@ -271,6 +275,21 @@ int64_t File::CopyToStart(File& source, uint64_t offset, uint64_t length) {
   (void)length;
   return -1;
 #endif
+}
+
+bool File::Stamp(int64_t& size, int64_t& changedNs) {
+  if (handle_ == nullptr) return false;
+#ifdef _WIN32
+  struct _stat64 st;
+  if (_fstat64(_fileno(handle_), &st) != 0) return false;
+  changedNs = static_cast<int64_t>(st.st_mtime) * 1000000000;
+#else
+  struct stat st;
+  if (fstat(fileno(handle_), &st) != 0) return false;
+  changedNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+#endif
+  size = static_cast<int64_t>(st.st_size);
+  return true;
 }
 
 bool File::Truncate() {

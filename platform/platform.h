@@ -75,14 +75,18 @@ class File {
   bool Flush();
   // Cuts the file at the current position, dropping whatever lies beyond.
   bool Truncate();
-  // Copies length bytes of source, from offset on, to the start of this
-  // file, inside the system where it can do that (Linux), which saves
-  // passing every byte through a buffer. The bytes copied, fewer on an
-  // error; -1 when the system cannot copy between these files at all.
-  // Neither position moves. Not watched by a fault plan.
-  int64_t CopyToStart(File& source, uint64_t offset, uint64_t length);
-  // Whether CopyToStart can copy at all on this system.
+  // Copies length bytes of source, from offset on, to this file's
+  // position, inside the system where it can do that (Linux), which saves
+  // passing every byte through a buffer; this file's position moves past
+  // what was copied, source's stays. The bytes copied, fewer on an error;
+  // -1 when the system cannot copy between these files at all. Not watched
+  // by a fault plan.
+  int64_t CopyFrom(File& source, uint64_t offset, uint64_t length);
+  // Whether CopyFrom can copy at all on this system.
   static bool CanCopyInSystem();
+  // The file's size and last change, to tell whether it changed between
+  // two looks; false when they cannot be taken.
+  bool Stamp(int64_t& size, int64_t& changedNs);
   // Flushes and closes; false when either failed. The file is closed in
   // every case.
   bool Close();
