@@ -15,7 +15,7 @@ constexpr size_t kRunSegments = 16;
 constexpr size_t kRunBytes = kRunSegments * kSegmentSize;
 
 // How much may wait in memory: files per thread, and bytes in all.
-constexpr size_t kFilesPerThread = 4;
+constexpr size_t kFilesPerThread = 2;
 constexpr uint64_t kBytesInFlight = uint64_t{64} << 20;
 
 }  // namespace
@@ -29,6 +29,7 @@ uint64_t EncodedPayload::StoredSize() const {
 struct CompressPipeline::File {
   std::string name;
   std::vector<uint8_t> bytes;
+  size_t window = 0;                               // bytes before the first segment
   std::vector<std::vector<uint8_t>> runs;          // each run's streams
   std::vector<std::vector<uint32_t>> runLengths;   // each stream's length
   size_t pending = 0;                              // runs not yet done
@@ -69,7 +70,7 @@ void CompressPipeline::RunJob(File& file, size_t run, unsigned worker) {
 }
 
 void CompressPipeline::EncodeRun(File& file, size_t run, SegmentEncoder& encoder) {
-  const size_t begin = run * kRunBytes;
+  const size_t begin = file.window + run * kRunBytes;
   const size_t end = std::min(file.bytes.size(), begin + kRunBytes);
   std::vector<uint8_t>& out = file.runs[run];
   std::vector<uint32_t>& lengths = file.runLengths[run];
@@ -90,7 +91,18 @@ void CompressPipeline::Submit(std::string name, std::vector<uint8_t> bytes) {
   auto file = std::make_shared<File>();
   file->name = std::move(name);
   file->bytes = std::move(bytes);
-  const size_t runs = (file->bytes.size() + kRunBytes - 1) / kRunBytes;
+  Queue(std::move(file));
+}
+
+void CompressPipeline::SubmitPiece(std::vector<uint8_t> bytes, size_t window) {
+  auto file = std::make_shared<File>();
+  file->bytes = std::move(bytes);
+  file->window = window;
+  Queue(std::move(file));
+}
+
+void CompressPipeline::Queue(std::shared_ptr<File> file) {
+  const size_t runs = (file->bytes.size() - file->window + kRunBytes - 1) / kRunBytes;
   file->runs.resize(runs);
   file->runLengths.resize(runs);
   file->pending = runs;
@@ -110,7 +122,7 @@ bool CompressPipeline::Full() const {
          (files_.size() >= kFilesPerThread * threads || bytesInFlight_ >= kBytesInFlight);
 }
 
-EncodedPayload CompressPipeline::TakeOldest() {
+std::shared_ptr<CompressPipeline::File> CompressPipeline::WaitForOldest() {
   std::shared_ptr<File> file;
   {
     std::unique_lock<std::mutex> lock(mutex_);
@@ -119,6 +131,23 @@ EncodedPayload CompressPipeline::TakeOldest() {
     files_.pop_front();
   }
   bytesInFlight_ -= file->bytes.size();
+  return file;
+}
+
+bool CompressPipeline::TakeOldestPiece(std::vector<uint8_t>& streams,
+                                       std::vector<uint32_t>& lengths) {
+  const std::shared_ptr<File> file = WaitForOldest();
+  if (file->failed) return false;
+  streams.clear();
+  for (size_t run = 0; run < file->runs.size(); ++run) {
+    streams.insert(streams.end(), file->runs[run].begin(), file->runs[run].end());
+    lengths.insert(lengths.end(), file->runLengths[run].begin(), file->runLengths[run].end());
+  }
+  return true;
+}
+
+EncodedPayload CompressPipeline::TakeOldest() {
+  const std::shared_ptr<File> file = WaitForOldest();
 
   EncodedPayload payload;
   payload.name = std::move(file->name);

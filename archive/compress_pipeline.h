@@ -40,15 +40,26 @@ class CompressPipeline {
   // Starts compressing one file's bytes (at most 4 GiB less one byte).
   // Throws std::bad_alloc when the file cannot be queued.
   void Submit(std::string name, std::vector<uint8_t> bytes);
+  // Starts compressing a piece of a file too big to hold whole: bytes
+  // holds the 32 KiB of the file before the piece (window bytes; fewer at
+  // its start), then the piece, which starts a segment. Taken back with
+  // TakeOldestPiece.
+  void SubmitPiece(std::vector<uint8_t> bytes, size_t window);
   // True when the oldest file must be taken back before another is
   // submitted: this keeps a few files per thread in memory, never a tree.
   bool Full() const;
   bool Empty() const { return files_.empty(); }
   // Waits for the oldest submitted file and hands its payload over.
   EncodedPayload TakeOldest();
+  // Waits for the oldest submitted piece and hands its segment streams
+  // over, appending each stream's length to lengths; false when memory ran
+  // out while compressing it.
+  bool TakeOldestPiece(std::vector<uint8_t>& streams, std::vector<uint32_t>& lengths);
 
  private:
   struct File;
+  void Queue(std::shared_ptr<File> file);
+  std::shared_ptr<File> WaitForOldest();
   void RunJob(File& file, size_t run, unsigned worker);
   void EncodeRun(File& file, size_t run, SegmentEncoder& encoder);
 

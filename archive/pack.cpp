@@ -90,6 +90,7 @@ AddStatus TukFile::AddFileCompressed(const char* path, CompressPipeline& pipelin
   platform::File input;
   uint32_t size = 0;
   if (OpenInput(path, input, size) != AddStatus::Added) return AddStatus::Skipped;
+  if (size > kStreamThreshold) return AddFileCompressedStreamed(path, input, size, pipeline);
   std::vector<uint8_t> bytes;
   try {
     bytes.resize(size);

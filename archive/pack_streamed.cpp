@@ -1,7 +1,9 @@
 // Storing an input file too big to hold whole: it is read in blocks and
 // written as it comes, as it is (mode 0) or as segments of one literal run
 // each (mode 1), giving the same payload as storing it whole.
+#include <algorithm>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "archive/aligned_block.h"
@@ -9,6 +11,7 @@
 #include "archive/messages.h"
 #include "archive/system_copy.h"
 #include "archive/tuk_file.h"
+#include "codec/encoder.h"
 
 namespace tuk {
 namespace {
@@ -152,6 +155,101 @@ AddStatus TukFile::AddFileStreamed(const char* path, platform::File& input, uint
 
   entry.storedSize = static_cast<uint32_t>(storedSize);
   if (writeChecksums) entry.checksum = checksumValue;
+  entries.Append(entry);
+  return AddStatus::Added;
+}
+
+AddStatus TukFile::AddFileCompressedStreamed(const char* path, platform::File& input,
+                                             uint32_t size, CompressPipeline& pipeline) {
+  // Payloads go in the order of their files: those queued before this one
+  // are written first.
+  if (WriteCompressed(pipeline, true) == AddStatus::Failed) return AddStatus::Failed;
+  IndexEntry entry;
+  const WriteStatus started = StartEntry(entry, path);
+  if (started == WriteStatus::NameTooLong) {
+    messages.SayError("ERROR! Name too long: %s\n", path);
+    ++skippedInputs;
+    return AddStatus::Skipped;
+  }
+  auto failed = [this](WriteStatus status) {
+    lastFailure = status;
+    return AddStatus::Failed;
+  };
+  if (started != WriteStatus::Ok) return failed(started);
+
+  // The segment table comes first but is known only once every stream is:
+  // its room is written now and the table over it at the end.
+  const uint32_t count = ((size - 1) >> kSegmentShift) + 1;
+  std::vector<uint8_t> table(4 + size_t{count} * kSegmentInfoSize);
+  if (!tukFileStream.Write(table.data(), table.size())) return failed(WriteStatus::WriteFailed);
+  uint64_t storedSize = table.size();
+  std::vector<uint32_t> lengths;
+  lengths.reserve(count);
+  std::vector<uint8_t> streams;
+  auto writeOldest = [&] {
+    if (!pipeline.TakeOldestPiece(streams, lengths)) return WriteStatus::NoMemory;
+    storedSize += streams.size();
+    // Offsets are 32-bit: a payload must end below 4 GiB.
+    if (uint64_t{entry.offset} + storedSize > 0xFFFFFFFFu) return WriteStatus::ArchiveFull;
+    return tukFileStream.WriteThrough(streams.data(), streams.size()) ? WriteStatus::Ok
+                                                                       : WriteStatus::WriteFailed;
+  };
+  // A file that shrank while it was read, or that memory could not hold a
+  // piece of, is left out, and what was written of it taken back.
+  auto leaveOut = [&](const char* line) {
+    while (!pipeline.Empty()) pipeline.TakeOldestPiece(streams, lengths);
+    if (!tukFileStream.Seek(entry.offset) || !tukFileStream.Truncate()) {
+      return failed(WriteStatus::WriteFailed);
+    }
+    messages.SayError(line, path);
+    ++skippedInputs;
+    return AddStatus::Skipped;
+  };
+
+  // Each piece carries the 32 KiB before it, which its matches may reach.
+  constexpr size_t kWindow = kSegmentSize - 1;
+  constexpr size_t kPiece = 16 * size_t{kSegmentSize};
+  ChecksumStream checksum;
+  std::vector<uint8_t> window;
+  for (uint32_t done = 0; done < size;) {
+    const uint32_t piece = size - done < kPiece ? size - done : static_cast<uint32_t>(kPiece);
+    std::vector<uint8_t> bytes;
+    try {
+      bytes.resize(window.size() + piece);
+      std::copy(window.begin(), window.end(), bytes.begin());
+      if (input.Read(bytes.data() + window.size(), piece) != piece) {
+        return leaveOut("ERROR! inputFile: %s\n");
+      }
+      if (writeChecksums) checksum.Update(bytes.data() + window.size(), piece);
+      window.assign(bytes.end() - static_cast<std::ptrdiff_t>(std::min(kWindow, bytes.size())),
+                    bytes.end());
+      const size_t before = bytes.size() - piece;
+      pipeline.SubmitPiece(std::move(bytes), before);
+    } catch (const std::bad_alloc&) {
+      return leaveOut("ERROR! Not enough memory for: %s\n");
+    }
+    done += piece;
+    while (pipeline.Full()) {
+      const WriteStatus written = writeOldest();
+      if (written != WriteStatus::Ok) return failed(written);
+    }
+  }
+  while (!pipeline.Empty()) {
+    const WriteStatus written = writeOldest();
+    if (written != WriteStatus::Ok) return failed(written);
+  }
+  input.Close();
+
+  table = SegmentTable(size, lengths);
+  const int64_t end = tukFileStream.Tell();
+  if (end < 0 || !tukFileStream.Seek(entry.offset) ||
+      !tukFileStream.Write(table.data(), table.size()) ||
+      !tukFileStream.Seek(static_cast<uint64_t>(end))) {
+    return failed(WriteStatus::WriteFailed);
+  }
+  entry.size = size;
+  entry.storedSize = static_cast<uint32_t>(storedSize);
+  if (writeChecksums) entry.checksum = checksum.Digest();
   entries.Append(entry);
   return AddStatus::Added;
 }

@@ -147,6 +147,10 @@ class TukFile {
   // Removes an entry's file found damaged after it was written, and the
   // directories made for it (made, deepest last).
   void RemoveEntryFile(const std::string& path, const std::vector<std::string>& made);
+  // AddFileCompressed's road for input files of more than kStreamThreshold
+  // bytes: compressed piece by piece, with the payload the whole file gives.
+  AddStatus AddFileCompressedStreamed(const char* path, platform::File& input, uint32_t size,
+                                      CompressPipeline& pipeline);
   // AddFile's road for input files of more than kStreamThreshold bytes.
   AddStatus AddFileStreamed(const char* path, platform::File& input, uint32_t size);
 

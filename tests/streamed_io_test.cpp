@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "archive/checksum.h"
+#include "archive/compress_pipeline.h"
 #include "archive/messages.h"
 #include "archive/pack.h"
 #include "archive/tuk_file.h"
@@ -214,6 +215,47 @@ INSTANTIATE_TEST_SUITE_P(
         Damage{"SegmentBlockNotWritten", kModeSegmented, false, false, 1,
                "ERROR! Could not write: p/deep/big.bin"}),
     [](const ::testing::TestParamInfo<Damage>& info) { return info.param.what; });
+
+// Compressed piece by piece, a big file gets the payload the whole-file
+// encoder gives it; one that turns out shorter than measured is left out
+// and taken back.
+TEST(StreamedIo, BigInputFilesCompressInPieces) {
+  test::ScratchDir dir;
+  const Bytes file = BigFile(5);
+  test::WriteFile(dir / "big.bin", file);
+  for (const uint32_t claimed : {static_cast<uint32_t>(file.size()),
+                                 static_cast<uint32_t>(file.size() + 1)}) {
+    test::MessageCapture capture;
+    TukFile writer(capture.context());
+    writer.mode = kModeSegmented;
+    writer.compressionLevel = 5;
+    writer.writeChecksums = true;
+    writer.basePathLength = static_cast<uint32_t>(dir.path().size() + 1);
+    const std::string archive = dir / "out.bin";
+    ASSERT_TRUE(writer.tukFileStream.Open(archive.c_str(), platform::File::Mode::Write));
+    ASSERT_TRUE(writer.tukFileStream.Write("head", 4));
+    CompressPipeline pipeline(5, 2);
+    platform::File input;
+    ASSERT_TRUE(input.Open((dir / "big.bin").c_str(), platform::File::Mode::Read));
+    const AddStatus added = writer.AddFileCompressedStreamed((dir / "big.bin").c_str(), input,
+                                                             claimed, pipeline);
+    ASSERT_TRUE(writer.tukFileStream.Close());
+    if (claimed == file.size()) {
+      ASSERT_EQ(added, AddStatus::Added);
+      Bytes expected = test::BytesOf("head");
+      const Bytes whole = EncodePayload(file.data(), file.size(), 5);
+      expected.insert(expected.end(), whole.begin(), whole.end());
+      EXPECT_EQ(test::ReadFile(archive), expected);
+      EXPECT_EQ(writer.entries.At(0).storedSize, whole.size());
+      EXPECT_EQ(writer.entries.At(0).checksum, EntryChecksum(file.data(), file.size()));
+    } else {
+      EXPECT_EQ(added, AddStatus::Skipped);
+      EXPECT_EQ(test::ReadFile(archive), test::BytesOf("head"));
+      EXPECT_EQ(capture.Text(), "ERROR! inputFile: " + (dir / "big.bin") + "\n");
+      EXPECT_TRUE(pipeline.Empty());
+    }
+  }
+}
 
 TEST(StreamedIo, BigEntriesRoundTripInBothModes) {
   test::ScratchDir dir;
