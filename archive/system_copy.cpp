@@ -14,7 +14,10 @@ namespace {
 // The copy goes in pieces, and the checksum follows a piece behind: pages
 // the copy is still reading are not read by the checksum at the same time,
 // which slows the copy down far more than the checksum costs.
-constexpr uint64_t kCopyPiece = 8 << 20;
+constexpr uint64_t kCopyPiece = 2 << 20;
+// Below this, reading the bytes once through a buffer, checksumming them
+// there and writing them out costs less than a copy and a second read.
+constexpr uint64_t kCheckedCopyMinimum = 16 << 20;
 constexpr size_t kReadBlock = 64 * 1024;
 
 // Checksums length bytes of source at offset as they are copied: copied
@@ -77,6 +80,7 @@ SystemCopy CopyInSystem(platform::File& source, uint64_t offset, uint64_t length
     result.copied = destination.CopyFrom(source, offset, length);
     return result;
   }
+  if (length < kCheckedCopyMinimum) return result;
   TrailingChecksum trailing(source, offset, length);
   std::thread reader;
   try {
