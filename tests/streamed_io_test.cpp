@@ -257,6 +257,43 @@ TEST(StreamedIo, BigInputFilesCompressInPieces) {
   }
 }
 
+// Stored entries of 16 MiB and more are copied by the system while a
+// second thread checks them: a changed byte must still be caught, and
+// leave nothing behind.
+TEST(StreamedIo, CheckedSystemCopyCatchesAChangedByte) {
+  test::ScratchDir dir;
+  const Bytes file = test::RandomBytes((17u << 20) + 5, 9);
+  test::WriteFile(dir / "src/deep/huge.bin", file);
+  PackOptions options;  // level 0: stored, with checksums
+  char source[512], prefix[512];
+  std::snprintf(source, sizeof source, "%s", (dir / "src").c_str());
+  std::snprintf(prefix, sizeof prefix, "p");
+  const std::string path = dir / "a.tuk";
+  packTukFiles(source, prefix, path.c_str(), 0, 0, nullptr, &options);
+  for (const bool changed : {false, true}) {
+    if (changed) {
+      Bytes archive = test::ReadFile(path);
+      archive[kHeaderSize + file.size() - 3] ^= 1;
+      test::WriteFile(path, archive);
+    }
+    const std::string out = dir / (changed ? "changed" : "intact");
+    test::MakeDirs(out);
+    test::MessageCapture capture;
+    TukFile reader(capture.context(MessageSet::WithUnpack));
+    reader.LoadIndex(path.c_str());
+    reader.checkChecksums = true;
+    const bool extracted = reader.Extract(0, out.c_str()) != nullptr;
+    EXPECT_EQ(extracted, !changed);
+    if (changed) {
+      EXPECT_NE(capture.Text().find("ERROR! Checksum mismatch: p/deep/huge.bin\n"),
+                std::string::npos);
+      EXPECT_FALSE(fs::exists(out + "/p"));
+    } else {
+      EXPECT_EQ(test::ReadFile(out + "/p/deep/huge.bin"), file);
+    }
+  }
+}
+
 TEST(StreamedIo, BigEntriesRoundTripInBothModes) {
   test::ScratchDir dir;
   const Bytes file = BigFile(3);
