@@ -93,8 +93,9 @@ bool PipelinedExtraction::Extract(uint32_t index) {
   if (!earlier && stopAtFailure_) return false;
   // Extract hands back its buffer as the sign of success.
   GiveArchiveABuffer(1);
-  if (archive_.Extract(index, root_.c_str()) == nullptr) failed_ = true;
-  return earlier && !failed_;
+  const bool extracted = archive_.Extract(index, root_.c_str()) != nullptr;
+  if (!extracted) failed_ = true;
+  return earlier && extracted;
 }
 
 bool PipelinedExtraction::Finish() {
