@@ -9,6 +9,8 @@
 #include "archive/messages.h"
 #include "archive/pipelined_extraction.h"
 #include "archive/tuk_file.h"
+#include "codec/encoder.h"
+#include "platform/platform.h"
 #include "tests/test_support.h"
 
 namespace tuk {
@@ -117,18 +119,58 @@ TEST(PipelinedExtraction, WorkersLeaveWhatOneThreadLeaves) {
   };
   int number = 0;
   for (const Case& c : cases) {
-    const std::string archivePath = dir / ("a" + std::to_string(number++) + ".tuk");
-    test::WriteFile(archivePath, test::CraftArchive(kModeStored, c.entries));
-    for (const bool stop : {true, false}) {
-      const Result expected = ExtractWith(archivePath, dir / "out", c, stop, 0);
-      for (int attempt = 0; attempt < 3; ++attempt) {
-        const Result got = ExtractWith(archivePath, dir / "out", c, stop, 2);
-        EXPECT_EQ(got.ok, expected.ok) << c.what;
-        EXPECT_EQ(got.text, expected.text) << c.what << (stop ? " (stopping)" : "");
-        EXPECT_EQ(got.listing, expected.listing) << c.what << (stop ? " (stopping)" : "");
+    for (const uint32_t mode : {kModeStored, kModeSegmented}) {
+      // In mode 1 the reading thread decodes each entry before handing it on.
+      std::vector<test::CraftedEntry> entries = c.entries;
+      if (mode == kModeSegmented) {
+        for (test::CraftedEntry& entry : entries) {
+          entry.payload = EncodePayload(entry.payload.data(), entry.payload.size(), 1);
+          if (entry.overrideStored) entry.storedSize = static_cast<uint32_t>(entry.payload.size() - 1);
+        }
+      }
+      const std::string archivePath = dir / ("a" + std::to_string(number++) + ".tuk");
+      test::WriteFile(archivePath, test::CraftArchive(mode, entries));
+      for (const bool stop : {true, false}) {
+        const std::string what = std::string(c.what) + (stop ? ", stopping" : "") +
+                                 (mode == kModeSegmented ? ", mode 1" : "");
+        const Result expected = ExtractWith(archivePath, dir / "out", c, stop, 0);
+        for (int attempt = 0; attempt < 3; ++attempt) {
+          const Result got = ExtractWith(archivePath, dir / "out", c, stop, 2);
+          EXPECT_EQ(got.ok, expected.ok) << what;
+          EXPECT_EQ(got.text, expected.text) << what;
+          EXPECT_EQ(got.listing, expected.listing) << what;
+        }
       }
     }
   }
+}
+
+// A worker creates a file only where nothing stands: whatever is there
+// (a file, a directory, a link, even one leading nowhere) is left as it is
+// for the reading thread to deal with in its turn.
+TEST(PipelinedExtraction, WorkersNeverWriteOverAnything) {
+  test::ScratchDir dir;
+  test::WriteFile(dir / "file", "old");
+  test::MakeDirs(dir / "directory");
+  fs::create_symlink(dir / "target", dir / "link");
+  const test::Bytes bytes = test::BytesOf("new");
+  const struct {
+    const char* name;
+    platform::NewFile expected;
+  } cases[] = {{"fresh", platform::NewFile::Written},
+               {"file", platform::NewFile::Exists},
+               {"directory", platform::NewFile::Exists},
+               {"link", platform::NewFile::Exists},
+               {"missing/fresh", platform::NewFile::Failed}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(platform::WriteNewFile((dir / c.name).c_str(), bytes.data(), bytes.size()),
+              c.expected)
+        << c.name;
+  }
+  EXPECT_EQ(test::ReadFile(dir / "fresh"), bytes);
+  EXPECT_EQ(test::ReadFile(dir / "file"), test::BytesOf("old"));
+  EXPECT_FALSE(fs::exists(dir / "target"));
+  EXPECT_FALSE(fs::exists(dir / "missing"));
 }
 
 }  // namespace
