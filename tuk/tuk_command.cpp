@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "archive/extract_all.h"
-#include "archive/pipelined_extraction.h"
 #include "archive/messages.h"
 #include "archive/pack.h"
 #include "archive/path_checks.h"
+#include "archive/pipelined_extraction.h"
 #include "archive/recompress.h"
 #include "archive/context.h"
 #include "archive/thread_pool.h"
