@@ -11,9 +11,9 @@
 namespace tuk {
 namespace {
 
-// The copy goes in pieces, and the checksum follows a piece behind: pages
-// the copy is still reading are not read by the checksum at the same time,
-// which slows the copy down far more than the checksum costs.
+// The copy goes in pieces and the checksum follows a piece behind: it
+// starts soon after the copy and ends soon after it, reading only bytes
+// the copy has passed.
 constexpr uint64_t kCopyPiece = 2 << 20;
 // Below this, reading the bytes once through a buffer, checksumming them
 // there and writing them out costs less than a copy and a second read.
