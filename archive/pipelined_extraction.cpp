@@ -117,7 +117,10 @@ bool PipelinedExtraction::Queue(uint32_t index, const IndexEntry& entry) {
   // Reading and checking the entry prints only when it fails, but a
   // failure of a file still queued must be printed first: the lines are
   // held until the queue is settled.
-  GiveArchiveABuffer(entry.size + 1);
+  // Sized from what the entry claims only up to what a queued file can be:
+  // reading grows it when the archive's payload really holds more.
+  GiveArchiveABuffer(
+      static_cast<uint32_t>(std::min<uint64_t>(uint64_t{entry.size} + 1, kLargestJob)));
   std::string held;
   const Messages shown = archive_.context.messages;
   archive_.context.messages = shown.HoldingIn(&held);
