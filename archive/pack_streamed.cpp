@@ -43,19 +43,26 @@ uint32_t LiteralRunHeader(uint8_t* out, uint32_t literalCount) {
 
 }  // namespace
 
-AddStatus TukFile::AddFileStreamed(const char* path, platform::File& input, uint32_t size) {
-  IndexEntry entry;
+AddStatus TukFile::StartInputEntry(IndexEntry& entry, const char* path) {
   const WriteStatus started = StartEntry(entry, path);
+  if (started == WriteStatus::Ok) return AddStatus::Added;
   if (started == WriteStatus::NameTooLong) {
     messages.SayError("ERROR! Name too long: %s\n", path);
     ++skippedInputs;
     return AddStatus::Skipped;
   }
+  lastFailure = started;
+  return AddStatus::Failed;
+}
+
+AddStatus TukFile::AddFileStreamed(const char* path, platform::File& input, uint32_t size) {
+  IndexEntry entry;
+  const AddStatus started = StartInputEntry(entry, path);
+  if (started != AddStatus::Added) return started;
   auto failed = [this](WriteStatus status) {
     lastFailure = status;
     return AddStatus::Failed;
   };
-  if (started != WriteStatus::Ok) return failed(started);
   // The block read, and the segments it becomes in mode 1 (each segment
   // gains a count of at most 130 bytes and the 3-byte end marker).
   const AlignedBlock block(kBlockSize);
@@ -165,17 +172,12 @@ AddStatus TukFile::AddFileCompressedStreamed(const char* path, platform::File& i
   // are written first.
   if (WriteCompressed(pipeline, true) == AddStatus::Failed) return AddStatus::Failed;
   IndexEntry entry;
-  const WriteStatus started = StartEntry(entry, path);
-  if (started == WriteStatus::NameTooLong) {
-    messages.SayError("ERROR! Name too long: %s\n", path);
-    ++skippedInputs;
-    return AddStatus::Skipped;
-  }
+  const AddStatus started = StartInputEntry(entry, path);
+  if (started != AddStatus::Added) return started;
   auto failed = [this](WriteStatus status) {
     lastFailure = status;
     return AddStatus::Failed;
   };
-  if (started != WriteStatus::Ok) return failed(started);
 
   // The segment table comes first but is known only once every stream is:
   // its room is written now and the table over it at the end.

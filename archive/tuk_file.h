@@ -165,6 +165,10 @@ class TukFile {
   // an entry's name; when not, it is reported and counted as left out.
   bool NameFits(const char* path);
   WriteStatus StartEntry(IndexEntry& entry, const char* name);
+  // StartEntry for an input file read in pieces: Skipped (reported) when
+  // its name does not fit, Failed (lastFailure set) when the archive
+  // cannot take it.
+  AddStatus StartInputEntry(IndexEntry& entry, const char* path);
 
   // ---- State ----
 

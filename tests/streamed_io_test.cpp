@@ -33,6 +33,17 @@ Bytes BigFile(uint32_t seed) {
   return file;
 }
 
+// Packs dir/src below the prefix "p" into archive at level (0: stored,
+// with checksums, as tuk packs).
+void PackSource(const test::ScratchDir& dir, const std::string& archive, int level = 0) {
+  PackOptions options;
+  options.level = level;
+  char source[512], prefix[512];
+  std::snprintf(source, sizeof source, "%s", (dir / "src").c_str());
+  std::snprintf(prefix, sizeof prefix, "p");
+  packTukFiles(source, prefix, archive.c_str(), 0, 0, nullptr, &options);
+}
+
 // The payload the whole-buffer road writes for file in a mode.
 Bytes WholePayload(uint32_t mode, const Bytes& file, const std::string& scratch) {
   TukFile writer;
@@ -144,12 +155,8 @@ TEST_P(StreamedExtract, FailsAsTheWholeBufferRoadDoes) {
   Bytes archive;
   if (damage.checksums) {
     test::WriteFile(dir / "src/deep/big.bin", file);
-    PackOptions options;  // level 0: stored, with checksums
-    char source[512], prefix[512];
-    std::snprintf(source, sizeof source, "%s", (dir / "src").c_str());
-    std::snprintf(prefix, sizeof prefix, "p");
     const std::string path = dir / "a.tuk";
-    packTukFiles(source, prefix, path.c_str(), 0, 0, nullptr, &options);
+    PackSource(dir, path);
     archive = test::ReadFile(path);
     archive[kHeaderSize + file.size() / 2] ^= 1;  // a byte the checksum covers
   } else if (damage.mode == kModeStored) {
@@ -264,12 +271,8 @@ TEST(StreamedIo, CheckedSystemCopyCatchesAChangedByte) {
   test::ScratchDir dir;
   const Bytes file = test::RandomBytes((17u << 20) + 5, 9);
   test::WriteFile(dir / "src/deep/huge.bin", file);
-  PackOptions options;  // level 0: stored, with checksums
-  char source[512], prefix[512];
-  std::snprintf(source, sizeof source, "%s", (dir / "src").c_str());
-  std::snprintf(prefix, sizeof prefix, "p");
   const std::string path = dir / "a.tuk";
-  packTukFiles(source, prefix, path.c_str(), 0, 0, nullptr, &options);
+  PackSource(dir, path);
   for (const bool changed : {false, true}) {
     if (changed) {
       Bytes archive = test::ReadFile(path);
@@ -300,13 +303,8 @@ TEST(StreamedIo, BigEntriesRoundTripInBothModes) {
   test::WriteFile(dir / "src/a/big.bin", file);
   test::WriteFile(dir / "src/small.txt", test::BytesOf("small"));
   for (int level : {0, 1}) {
-    PackOptions options;
-    options.level = level;
-    char source[512], prefix[512];
-    std::snprintf(source, sizeof source, "%s", (dir / "src").c_str());
-    std::snprintf(prefix, sizeof prefix, "p");
     const std::string path = dir / ("a" + std::to_string(level) + ".tuk");
-    packTukFiles(source, prefix, path.c_str(), 0, 0, nullptr, &options);
+    PackSource(dir, path, level);
     TukFile reader;
     reader.LoadIndex(path.c_str());
     reader.checkChecksums = true;

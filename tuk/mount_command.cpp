@@ -151,17 +151,25 @@ void GetAttr(fuse_req_t req, fuse_ino_t ino, fuse_file_info*) {
   fuse_reply_attr(req, &st, kTimeout);
 }
 
+// The node an open of ino reaches when it is of the kind asked for;
+// false, with the error replied, when it is not.
+bool NodeToOpen(fuse_req_t req, const Mounted& m, fuse_ino_t ino, bool directory,
+                uint32_t& node) {
+  if (!NodeOf(m, ino, node)) {
+    fuse_reply_err(req, ENOENT);
+    return false;
+  }
+  if (m.tree[node].directory != directory) {
+    fuse_reply_err(req, directory ? ENOTDIR : EISDIR);
+    return false;
+  }
+  return true;
+}
+
 void Open(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
   const Mounted& m = Of(req);
   uint32_t node = 0;
-  if (!NodeOf(m, ino, node)) {
-    fuse_reply_err(req, ENOENT);
-    return;
-  }
-  if (m.tree[node].directory) {
-    fuse_reply_err(req, EISDIR);
-    return;
-  }
+  if (!NodeToOpen(req, m, ino, false, node)) return;
   if ((fi->flags & O_ACCMODE) != O_RDONLY || (fi->flags & O_TRUNC) != 0) {
     fuse_reply_err(req, EROFS);
     return;
@@ -253,14 +261,7 @@ void Read(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, fuse_file_info
 void OpenDir(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
   const Mounted& m = Of(req);
   uint32_t node = 0;
-  if (!NodeOf(m, ino, node)) {
-    fuse_reply_err(req, ENOENT);
-    return;
-  }
-  if (!m.tree[node].directory) {
-    fuse_reply_err(req, ENOTDIR);
-    return;
-  }
+  if (!NodeToOpen(req, m, ino, true, node)) return;
   if ((fi->flags & O_ACCMODE) != O_RDONLY) {
     fuse_reply_err(req, EROFS);
     return;
