@@ -26,20 +26,15 @@ started=$(date +%s)
 step() { echo "== $* ($(( $(date +%s) - started ))s)"; }
 
 step "Tools"
-if ! command -v "$compiler" >/dev/null 2>&1 || [ ! -x "$wine" ]; then
-  if [ "${TUK_SKIP_INSTALL:-0}" = 1 ]; then
+if [ "${TUK_SKIP_INSTALL:-0}" = 1 ]; then
+  if ! command -v "$compiler" >/dev/null 2>&1 || [ ! -x "$wine" ]; then
     echo "missing $compiler or $wine" >&2
     exit 1
   fi
-  export DEBIAN_FRONTEND=noninteractive
-  # Package lists may be stale on a fresh machine: refresh once on failure.
-  apt-get install -y -q g++-mingw-w64-x86-64-posix wine64 >/dev/null ||
-    { apt-get update -q >/dev/null &&
-      apt-get install -y -q g++-mingw-w64-x86-64-posix wine64 >/dev/null; }
-fi
-# tuk.exe parses its command line with CLI11, compiled from Debian's headers.
-if [ ! -f /usr/include/CLI/CLI.hpp ] && [ "${TUK_SKIP_INSTALL:-0}" != 1 ]; then
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -q libcli11-dev >/dev/null
+else
+  # The cross compiler, Wine, and the CLI11 and xxHash headers tuk.exe
+  # compiles in.
+  TUK_ALLOW_UPGRADE=${TUK_ALLOW_UPGRADE:-1} "$root/tools/install-deps.sh" windows
 fi
 
 step "Cross build"
