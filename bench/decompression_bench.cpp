@@ -31,8 +31,8 @@
 #include <string>
 #include <vector>
 
-#include "archive/decompression.h"
-#include "archive/format.h"
+#include "archive/legacy/decompression.h"
+#include "archive/format/format.h"
 
 #ifdef TUK_BENCH_WITH_LZO2
 #include <lzo/lzo1x.h>

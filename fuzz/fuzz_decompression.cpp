@@ -7,8 +7,8 @@
 #include <cstring>
 #include <memory>
 
-#include "archive/decompression.h"
-#include "archive/format.h"
+#include "archive/legacy/decompression.h"
+#include "archive/format/format.h"
 #include "codec/decoder.h"
 #include "fuzz/fuzz_support.h"
 

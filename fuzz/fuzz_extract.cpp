@@ -15,8 +15,8 @@
 
 #include <sys/stat.h>
 
-#include "archive/format.h"
-#include "archive/tuk_file.h"
+#include "archive/format/format.h"
+#include "archive/legacy/tuk_file.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {

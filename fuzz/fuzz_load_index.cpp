@@ -5,9 +5,9 @@
 #include <cstring>
 #include <string>
 
-#include "archive/entry_list.h"
-#include "archive/format.h"
-#include "archive/tuk_file.h"
+#include "archive/format/entry_list.h"
+#include "archive/format/format.h"
+#include "archive/legacy/tuk_file.h"
 #include "fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {

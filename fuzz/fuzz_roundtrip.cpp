@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "archive/format.h"
-#include "archive/tuk_file.h"
+#include "archive/format/format.h"
+#include "archive/legacy/tuk_file.h"
 #include "codec/decoder.h"
 #include "codec/encoder.h"
 #include "fuzz/fuzz_support.h"

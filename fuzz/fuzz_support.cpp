@@ -11,8 +11,8 @@
 #include <iterator>
 #include <system_error>
 
-#include "archive/format.h"
-#include "archive/messages.h"
+#include "archive/format/format.h"
+#include "archive/legacy/messages.h"
 
 namespace fs = std::filesystem;
 

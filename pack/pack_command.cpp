@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "archive/pack.h"
+#include "archive/legacy/pack.h"
 #include "platform/platform.h"
 
 namespace tuk {

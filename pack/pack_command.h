@@ -1,7 +1,7 @@
 // The TukPack program's command line.
 #pragma once
 
-#include "archive/context.h"
+#include "archive/legacy/context.h"
 
 namespace tuk {
 

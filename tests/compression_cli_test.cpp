@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/recompress.h"
+#include "archive/write/recompress.h"
 #include "platform/fault_injection.h"
 #include "tests/test_support.h"
 

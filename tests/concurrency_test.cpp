@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "archive/tuk_file.h"
+#include "archive/legacy/tuk_file.h"
 #include "platform/fault_injection.h"
 #include "tests/test_support.h"
 #include "tuk/archive_reader.h"

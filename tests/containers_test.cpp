@@ -4,8 +4,8 @@
 #include <cstring>
 #include <string>
 
-#include "archive/entry_list.h"
-#include "archive/name_table.h"
+#include "archive/format/entry_list.h"
+#include "archive/legacy/name_table.h"
 
 namespace tuk {
 namespace {

@@ -5,8 +5,8 @@
 #include <initializer_list>
 #include <string>
 
-#include "archive/decompression.h"
-#include "archive/messages.h"
+#include "archive/legacy/decompression.h"
+#include "archive/legacy/messages.h"
 #include "codec/decoder.h"
 #include "tests/test_support.h"
 

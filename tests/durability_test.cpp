@@ -6,8 +6,8 @@
 #include <cstring>
 #include <functional>
 
-#include "archive/recompress.h"
-#include "archive/tuk_file.h"
+#include "archive/write/recompress.h"
+#include "archive/legacy/tuk_file.h"
 #include "platform/fault_injection.h"
 #include "tests/test_support.h"
 #include "tuk/archive_writer.h"

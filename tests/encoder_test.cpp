@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "archive/decompression.h"
-#include "archive/format.h"
-#include "archive/tuk_file.h"
+#include "archive/legacy/decompression.h"
+#include "archive/format/format.h"
+#include "archive/legacy/tuk_file.h"
 #include "codec/decoder.h"
 #include "codec/literal_runs.h"
 #include "tests/test_support.h"

@@ -4,8 +4,8 @@
 
 #include <filesystem>
 
-#include "archive/messages.h"
-#include "archive/tuk_file.h"
+#include "archive/legacy/messages.h"
+#include "archive/legacy/tuk_file.h"
 #include "platform/fault_injection.h"
 #include "tests/test_support.h"
 

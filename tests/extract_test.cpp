@@ -6,9 +6,9 @@
 #include <cstring>
 #include <filesystem>
 
-#include "archive/extract_all.h"
-#include "archive/messages.h"
-#include "archive/tuk_file.h"
+#include "archive/legacy/extract_all.h"
+#include "archive/legacy/messages.h"
+#include "archive/legacy/tuk_file.h"
 #include "platform/fault_injection.h"
 #include "tests/test_support.h"
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "archive/file_move.h"
-#include "archive/path_checks.h"
+#include "archive/write/file_move.h"
+#include "archive/legacy/path_checks.h"
 #include "platform/fault_injection.h"
 #include "tests/test_support.h"
 

@@ -1,8 +1,8 @@
 // Loading an archive's header and index, sound and damaged.
 #include <gtest/gtest.h>
 
-#include "archive/messages.h"
-#include "archive/tuk_file.h"
+#include "archive/legacy/messages.h"
+#include "archive/legacy/tuk_file.h"
 #include "tests/test_support.h"
 
 namespace tuk {

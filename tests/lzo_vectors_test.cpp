@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/decompression.h"
+#include "archive/legacy/decompression.h"
 #include "codec/decoder.h"
 
 namespace {

@@ -9,9 +9,9 @@
 #include <utility>
 #include <vector>
 
-#include "archive/format.h"
-#include "archive/pack.h"
-#include "archive/tuk_file.h"
+#include "archive/format/format.h"
+#include "archive/legacy/pack.h"
+#include "archive/legacy/tuk_file.h"
 #include "pack/pack_command.h"
 #include "platform/fault_injection.h"
 #include "tests/test_support.h"

@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "archive/format.h"
-#include "archive/messages.h"
-#include "archive/pack.h"
-#include "archive/status_sink.h"
-#include "archive/tuk_file.h"
+#include "archive/format/format.h"
+#include "archive/legacy/messages.h"
+#include "archive/legacy/pack.h"
+#include "archive/legacy/status_sink.h"
+#include "archive/legacy/tuk_file.h"
 #include "platform/fault_injection.h"
 #include "platform/platform.h"
 #include "tests/test_support.h"

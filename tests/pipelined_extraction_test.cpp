@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <functional>
 
-#include "archive/messages.h"
-#include "archive/pipelined_extraction.h"
-#include "archive/tuk_file.h"
+#include "archive/legacy/messages.h"
+#include "archive/read/pipelined_extraction.h"
+#include "archive/legacy/tuk_file.h"
 #include "codec/encoder.h"
 #include "platform/platform.h"
 #include "tests/test_support.h"

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "archive/tuk_file.h"
+#include "archive/legacy/tuk_file.h"
 #include "platform/fault_injection.h"
 #include "tests/test_support.h"
 #include "tuk/archive_reader.h"

@@ -17,9 +17,9 @@
 #include <functional>
 #include <string>
 
-#include "archive/format.h"
-#include "archive/messages.h"
-#include "archive/tuk_file.h"
+#include "archive/format/format.h"
+#include "archive/legacy/messages.h"
+#include "archive/legacy/tuk_file.h"
 #include "tests/test_support.h"
 
 #if defined(__SANITIZE_ADDRESS__)

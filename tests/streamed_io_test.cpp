@@ -6,11 +6,11 @@
 #include <cstring>
 #include <filesystem>
 
-#include "archive/checksum.h"
-#include "archive/compress_pipeline.h"
-#include "archive/messages.h"
-#include "archive/pack.h"
-#include "archive/tuk_file.h"
+#include "archive/common/checksum.h"
+#include "archive/write/compress_pipeline.h"
+#include "archive/legacy/messages.h"
+#include "archive/legacy/pack.h"
+#include "archive/legacy/tuk_file.h"
 #include "codec/encoder.h"
 #include "platform/fault_injection.h"
 #include "tests/test_support.h"

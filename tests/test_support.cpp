@@ -12,8 +12,8 @@
 #include <random>
 #include <stdexcept>
 
-#include "archive/format.h"
-#include "archive/messages.h"
+#include "archive/format/format.h"
+#include "archive/legacy/messages.h"
 
 namespace fs = std::filesystem;
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/pack.h"
+#include "archive/legacy/pack.h"
 
 namespace tuk::test {
 

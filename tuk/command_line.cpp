@@ -4,7 +4,7 @@
 #include <cstring>
 #include <memory>
 
-#include "archive/thread_pool.h"
+#include "archive/common/thread_pool.h"
 #include "codec/encoder.h"
 #include "tuk/tuk_command.h"
 

@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <string>
 
-#include "archive/checksum.h"
-#include "archive/format.h"
-#include "archive/messages.h"
+#include "archive/common/checksum.h"
+#include "archive/format/format.h"
+#include "archive/legacy/messages.h"
 #include "tuk/archive_reader.h"
 
 namespace tuk {

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <string>
 
-#include "archive/messages.h"
-#include "archive/tuk_file.h"
+#include "archive/legacy/messages.h"
+#include "archive/legacy/tuk_file.h"
 #include "platform/platform.h"
 
 namespace tuk {

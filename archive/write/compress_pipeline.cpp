@@ -1,0 +1,171 @@
+#include "archive/write/compress_pipeline.h"
+
+#include <algorithm>
+#include <new>
+
+#include "archive/common/checksum.h"
+#include "codec/segment_format.h"
+
+namespace tuk {
+namespace {
+
+// Segments per job: big enough that a job outweighs its scheduling, small
+// enough that one big file keeps every thread busy.
+constexpr size_t kRunSegments = 16;
+constexpr size_t kRunBytes = kRunSegments * kSegmentSize;
+
+// How much may wait in memory: files per thread, and bytes in all.
+constexpr size_t kFilesPerThread = 2;
+constexpr uint64_t kBytesInFlight = uint64_t{64} << 20;
+
+}  // namespace
+
+uint64_t EncodedPayload::StoredSize() const {
+  uint64_t total = 0;
+  for (const std::vector<uint8_t>& piece : pieces) total += piece.size();
+  return total;
+}
+
+struct CompressPipeline::File {
+  std::string name;
+  std::vector<uint8_t> bytes;
+  size_t window = 0;                               // bytes before the first segment
+  std::vector<std::vector<uint8_t>> runs;          // each run's streams
+  std::vector<std::vector<uint32_t>> runLengths;   // each stream's length
+  size_t pending = 0;                              // runs not yet done
+  bool failed = false;                             // a run ran out of memory
+};
+
+CompressPipeline::CompressPipeline(int level, unsigned threads)
+    : level_(level), pool_(threads > 1 ? threads : 0) {
+  const unsigned contexts = threads > 1 ? threads : 1;
+  for (unsigned i = 0; i < contexts; ++i) {
+    encoders_.push_back(std::make_unique<SegmentEncoder>(level));
+  }
+}
+
+CompressPipeline::~CompressPipeline() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  finished_.wait(lock, [this] {
+    for (const std::shared_ptr<File>& file : files_) {
+      if (file->pending != 0) return false;
+    }
+    return true;
+  });
+}
+
+void CompressPipeline::RunJob(File& file, size_t run, unsigned worker) {
+  bool failed = false;
+  try {
+    EncodeRun(file, run, *encoders_[worker]);
+  } catch (const std::bad_alloc&) {
+    failed = true;
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    file.failed = file.failed || failed;
+    --file.pending;
+  }
+  finished_.notify_all();
+}
+
+void CompressPipeline::EncodeRun(File& file, size_t run, SegmentEncoder& encoder) {
+  const size_t begin = file.window + run * kRunBytes;
+  const size_t end = std::min(file.bytes.size(), begin + kRunBytes);
+  std::vector<uint8_t>& out = file.runs[run];
+  std::vector<uint32_t>& lengths = file.runLengths[run];
+  size_t used = 0;
+  for (size_t start = begin; start < end; start += kSegmentSize) {
+    const size_t length = std::min<size_t>(kSegmentSize, end - start);
+    out.resize(used + SegmentStreamBound(length));
+    const size_t written = encoder.EncodeSegment(file.bytes.data(), start, length,
+                                                 out.data() + used);
+    lengths.push_back(static_cast<uint32_t>(written));
+    used += written;
+  }
+  out.resize(used);
+  out.shrink_to_fit();
+}
+
+void CompressPipeline::Submit(std::string name, std::vector<uint8_t> bytes) {
+  auto file = std::make_shared<File>();
+  file->name = std::move(name);
+  file->bytes = std::move(bytes);
+  Queue(std::move(file));
+}
+
+void CompressPipeline::SubmitPiece(std::vector<uint8_t> bytes, size_t window) {
+  auto file = std::make_shared<File>();
+  file->bytes = std::move(bytes);
+  file->window = window;
+  Queue(std::move(file));
+}
+
+void CompressPipeline::Queue(std::shared_ptr<File> file) {
+  const size_t runs = (file->bytes.size() - file->window + kRunBytes - 1) / kRunBytes;
+  file->runs.resize(runs);
+  file->runLengths.resize(runs);
+  file->pending = runs;
+  bytesInFlight_ += file->bytes.size();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    files_.push_back(file);
+  }
+  for (size_t run = 0; run < runs; ++run) {
+    pool_.Submit([this, file, run](unsigned worker) { RunJob(*file, run, worker); });
+  }
+}
+
+bool CompressPipeline::Full() const {
+  const size_t threads = encoders_.size();
+  return !files_.empty() &&
+         (files_.size() >= kFilesPerThread * threads || bytesInFlight_ >= kBytesInFlight);
+}
+
+std::shared_ptr<CompressPipeline::File> CompressPipeline::WaitForOldest() {
+  std::shared_ptr<File> file;
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    file = files_.front();
+    finished_.wait(lock, [&file] { return file->pending == 0; });
+    files_.pop_front();
+  }
+  bytesInFlight_ -= file->bytes.size();
+  return file;
+}
+
+bool CompressPipeline::TakeOldestPiece(std::vector<uint8_t>& streams,
+                                       std::vector<uint32_t>& lengths) {
+  const std::shared_ptr<File> file = WaitForOldest();
+  if (file->failed) return false;
+  streams.clear();
+  for (size_t run = 0; run < file->runs.size(); ++run) {
+    streams.insert(streams.end(), file->runs[run].begin(), file->runs[run].end());
+    lengths.insert(lengths.end(), file->runLengths[run].begin(), file->runLengths[run].end());
+  }
+  return true;
+}
+
+EncodedPayload CompressPipeline::TakeOldest() {
+  const std::shared_ptr<File> file = WaitForOldest();
+
+  EncodedPayload payload;
+  payload.name = std::move(file->name);
+  payload.size = static_cast<uint32_t>(file->bytes.size());
+  payload.complete = !file->failed;
+  if (!payload.complete) return payload;
+  payload.checksum = EntryChecksum(file->bytes.data(), file->bytes.size());
+  if (file->bytes.empty()) {
+    payload.pieces.push_back(EncodePayload(nullptr, 0, level_));
+    return payload;
+  }
+  std::vector<uint32_t> lengths;
+  for (const std::vector<uint32_t>& run : file->runLengths) {
+    lengths.insert(lengths.end(), run.begin(), run.end());
+  }
+  payload.pieces.push_back(SegmentTable(file->bytes.size(), lengths));
+  for (std::vector<uint8_t>& run : file->runs) payload.pieces.push_back(std::move(run));
+  return payload;
+}
+
+}  // namespace tuk

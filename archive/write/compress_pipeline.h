@@ -1,0 +1,76 @@
+// Compressing files into segmented payloads on worker threads while one
+// caller hands the files over and takes the payloads back in the same
+// order. A file is cut into runs of segments at fixed points; each run is
+// one job, and every segment may still look back into the bytes before its
+// run, so the payloads are the same for any number of threads.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "archive/common/thread_pool.h"
+#include "codec/encoder.h"
+
+namespace tuk {
+
+// One file's payload in pieces: the segment table, then the streams.
+struct EncodedPayload {
+  std::string name;
+  uint32_t size = 0;  // the file's bytes
+  std::vector<std::vector<uint8_t>> pieces;
+  bool complete = true;  // false when memory ran out while compressing
+  uint64_t checksum = 0; // of the file's bytes, when checksums are built in
+  uint64_t StoredSize() const;
+};
+
+class CompressPipeline {
+ public:
+  // threads 0 or 1 compresses on the caller's thread, inside Submit.
+  CompressPipeline(int level, unsigned threads);
+  // Waits for every job still running.
+  ~CompressPipeline();
+  CompressPipeline(const CompressPipeline&) = delete;
+  CompressPipeline& operator=(const CompressPipeline&) = delete;
+
+  // Starts compressing one file's bytes (at most 4 GiB less one byte).
+  // Throws std::bad_alloc when the file cannot be queued.
+  void Submit(std::string name, std::vector<uint8_t> bytes);
+  // Starts compressing a piece of a file too big to hold whole: bytes
+  // holds the 32 KiB of the file before the piece (window bytes; fewer at
+  // its start), then the piece, which starts a segment. Taken back with
+  // TakeOldestPiece.
+  void SubmitPiece(std::vector<uint8_t> bytes, size_t window);
+  // True when the oldest file must be taken back before another is
+  // submitted: this keeps a few files per thread in memory, never a tree.
+  bool Full() const;
+  bool Empty() const { return files_.empty(); }
+  // Waits for the oldest submitted file and hands its payload over.
+  EncodedPayload TakeOldest();
+  // Waits for the oldest submitted piece and hands its segment streams
+  // over, appending each stream's length to lengths; false when memory ran
+  // out while compressing it.
+  bool TakeOldestPiece(std::vector<uint8_t>& streams, std::vector<uint32_t>& lengths);
+
+ private:
+  struct File;
+  void Queue(std::shared_ptr<File> file);
+  std::shared_ptr<File> WaitForOldest();
+  void RunJob(File& file, size_t run, unsigned worker);
+  void EncodeRun(File& file, size_t run, SegmentEncoder& encoder);
+
+  const int level_;
+  std::vector<std::unique_ptr<SegmentEncoder>> encoders_;  // one per worker
+  std::deque<std::shared_ptr<File>> files_;
+  uint64_t bytesInFlight_ = 0;
+  std::mutex mutex_;
+  std::condition_variable finished_;
+  // Last, so its threads are joined before anything they use goes away.
+  ThreadPool pool_;
+};
+
+}  // namespace tuk

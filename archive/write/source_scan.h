@@ -1,0 +1,33 @@
+// Gathering the files of a source tree, in the order they will be packed:
+// depth first (a directory's files, then its subdirectories), each
+// directory in the listing's order.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "archive/legacy/context.h"
+#include "archive/legacy/name_table.h"
+
+namespace tuk {
+
+struct GatheredFiles {
+  NameTable names;
+  uint32_t totalSize = 0;    // the 32-bit wrapping sum the pack program prints
+  uint64_t totalSize64 = 0;  // the real sum, for the free-space check
+  uint32_t skipped = 0;      // inputs left out, each reported
+  // The size the scan found for each gathered file, in name order, so
+  // packing need not measure it again; left empty when it could not be
+  // kept for every file.
+  std::vector<uint64_t> sizes;
+  bool sizesKept = true;
+};
+
+// Gathers every file below directory into files. A source directory that
+// cannot be listed gathers nothing, silently; a subdirectory that cannot
+// be listed is reported and counted as left out.
+void scanDirectory(GatheredFiles& files, const Context& context, const char* directory);
+// Gathers the files (not directories) that match a wildcard pattern.
+void addDirectoryFiles(GatheredFiles& files, const Context& context, const char* pattern);
+
+}  // namespace tuk
