@@ -16,7 +16,7 @@ old=$(cd "$1" && pwd)
 new=$(cd "$2" && pwd)
 work=${TMPDIR:-/tmp}/tuk-compare
 results=$(mktemp -d)
-trap 'rm -rf "$results" "$work"' EXIT
+trap '[ -n "${KEEP:-}" ] || rm -rf "$results" "$work"' EXIT
 root=$(cd "$(dirname "$0")/.." && pwd)
 
 make_inputs() {
@@ -132,4 +132,5 @@ else
   cat "$results/diff"
   failed=1
 fi
+[ -z "${KEEP:-}" ] || echo "results in $results, work in $work"
 exit $failed
