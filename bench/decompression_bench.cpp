@@ -32,7 +32,7 @@
 #include <vector>
 
 #include "archive/legacy/decompression.h"
-#include "archive/format/format.h"
+#include "archive/format/layout.h"
 
 #ifdef TUK_BENCH_WITH_LZO2
 #include <lzo/lzo1x.h>

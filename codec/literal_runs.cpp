@@ -26,6 +26,12 @@ void WriteLiteralRunHeader(uint8_t* out, uint32_t& position, uint32_t literalCou
   out[position++] = static_cast<uint8_t>(rest);
 }
 
+uint32_t LiteralRunStreamLength(uint32_t length) {
+  uint32_t header = 1;
+  if (length >= 239) header = 2 + (length - 18 - 1) / 255;
+  return header + length + sizeof kEndMarker;
+}
+
 uint64_t LiteralRunStreamsBound(uint32_t size) {
   const uint64_t segments = size == 0 ? 0 : ((uint64_t{size} - 1) >> kSegmentShift) + 1;
   return size + segments * (kMaxHeaderBytes + sizeof kEndMarker);

@@ -16,6 +16,10 @@ namespace tuk {
 // full segment).
 void WriteLiteralRunHeader(uint8_t* out, uint32_t& position, uint32_t literalCount);
 
+// The length of the stream of one segment of length bytes: its header, the
+// bytes and the end marker.
+uint32_t LiteralRunStreamLength(uint32_t length);
+
 // Room EncodeLiteralRuns needs for a file of size bytes.
 uint64_t LiteralRunStreamsBound(uint32_t size);
 

@@ -8,7 +8,7 @@
 #include <memory>
 
 #include "archive/legacy/decompression.h"
-#include "archive/format/format.h"
+#include "archive/format/layout.h"
 #include "codec/decoder.h"
 #include "fuzz/fuzz_support.h"
 

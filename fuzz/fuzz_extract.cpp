@@ -15,7 +15,7 @@
 
 #include <sys/stat.h>
 
-#include "archive/format/format.h"
+#include "archive/format/layout.h"
 #include "archive/legacy/tuk_file.h"
 #include "fuzz/fuzz_support.h"
 
@@ -82,7 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // When the whole extraction succeeds, each path holds the last entry
   // that names it.
   std::set<std::string> allowed;
-  std::map<std::string, tuk::IndexEntry> files;
+  std::map<std::string, tuk::Entry> files;
   uint32_t result = 0;
   uint32_t mode = 0;
   {
@@ -90,9 +90,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     archive.LoadIndex(tree.archive.c_str());
     mode = archive.mode;
     for (uint32_t i = 0; i < archive.entries.size(); ++i) {
-      const tuk::IndexEntry& entry = archive.entries.At(i);
+      const tuk::Entry& entry = archive.entries[i];
       std::string path;
-      for (const std::string& part : Components(entry.name, entry.nameLength)) {
+      for (const std::string& part : Components(entry.name.data(), static_cast<uint32_t>(entry.name.size()))) {
         if (!path.empty()) allowed.insert(path + '/');
         path += path.empty() ? part : '/' + part;
       }

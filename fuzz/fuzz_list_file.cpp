@@ -12,7 +12,6 @@
 
 #include <sys/stat.h>
 
-#include "archive/format/entry_list.h"
 #include "platform/platform.h"
 #include "fuzz/fuzz_support.h"
 #include "unpack/unpack_command.h"

@@ -5,8 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "archive/format/entry_list.h"
-#include "archive/format/format.h"
+#include "archive/format/layout.h"
 #include "archive/legacy/tuk_file.h"
 #include "fuzz/fuzz_support.h"
 
@@ -43,14 +42,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   size_t at = indexOffset + 4;
   uint32_t total = 0;
   for (uint32_t i = 0; i < count; ++i) {
-    const tuk::IndexEntry& entry = archive.entries.At(i);
+    const tuk::Entry& entry = archive.entries[i];
     TUK_FUZZ_CHECK(at + 4 <= size);
     const uint32_t nameLength = tuk::ReadU32LE(data + at);
     TUK_FUZZ_CHECK(nameLength <= tuk::kMaxNameLength);
-    TUK_FUZZ_CHECK(entry.nameLength == nameLength);
+    TUK_FUZZ_CHECK(entry.name.size() == nameLength);
     at += 4;
     TUK_FUZZ_CHECK(at + nameLength + tuk::kIndexRecordFixedSize - 4 <= size);
-    TUK_FUZZ_CHECK(std::memcmp(entry.name, data + at, nameLength) == 0);
+    TUK_FUZZ_CHECK(std::memcmp(entry.name.data(), data + at, nameLength) == 0);
     TUK_FUZZ_CHECK(entry.name[nameLength] == '\0');
     at += nameLength;
     TUK_FUZZ_CHECK(entry.storedSize == tuk::ReadU32LE(data + at));

@@ -16,7 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "archive/format/format.h"
+#include "archive/format/index_io.h"
+#include "archive/format/layout.h"
 #include "archive/legacy/tuk_file.h"
 #include "codec/decoder.h"
 #include "codec/encoder.h"
@@ -46,14 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     TUK_FUZZ_CHECK(writer.GrowRawBuffer(static_cast<uint64_t>(length) + 1));
     if (length > 0) std::memcpy(writer.rawBuffer.get(), content.data(), length);
     writer.currentSize = length;
-    TUK_FUZZ_CHECK(writer.StoreFilePayload(length, "file.bin") ==
-                   tuk::WriteStatus::Ok);
-
-    const int64_t indexOffset = out.Tell();
-    TUK_FUZZ_CHECK(indexOffset > 0);
-    TUK_FUZZ_CHECK(writer.WriteIndex() == tuk::WriteStatus::Ok);
-    TUK_FUZZ_CHECK(out.WriteU32(0) && out.Seek(0) &&
-                   out.WriteU32(static_cast<uint32_t>(indexOffset)) && out.Close());
+    TUK_FUZZ_CHECK(writer.StoreFilePayload(length, "file.bin").ok());
+    TUK_FUZZ_CHECK(tuk::WriteIndex(out, "", writer.entries, writer.mode).ok() && out.Close());
   }
 
   tuk::ArchiveReader reader;

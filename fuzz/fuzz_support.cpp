@@ -11,7 +11,7 @@
 #include <iterator>
 #include <system_error>
 
-#include "archive/format/format.h"
+#include "archive/format/layout.h"
 #include "archive/legacy/messages.h"
 
 namespace fs = std::filesystem;

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/format/format.h"
+#include "archive/format/layout.h"
 #include "codec/decoder.h"
 #include "fuzz/fuzz_support.h"
 

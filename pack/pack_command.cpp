@@ -22,8 +22,10 @@ std::vector<char> WritableCopy(const char* text) {
   return copy;
 }
 
-int ExitCode(PackOutcome outcome) {
-  return outcome == PackOutcome::Complete ? kPackDone : kPackFailed;
+// Done only when the archive was written and holds every input.
+int ExitCode(const PackResult& result) {
+  return result.status.ok() && result.entries > 0 && result.leftOut == 0 ? kPackDone
+                                                                           : kPackFailed;
 }
 
 }  // namespace
@@ -32,7 +34,7 @@ int RunPack(int argc, char** argv, const Context& context) {
   const uint64_t start = platform::SystemTimeMs();
   Print("-- TUK Pack 1.5 --\n");
   const int words = argc - 1;
-  PackOutcome outcome = PackOutcome::Failed;
+  PackResult outcome;
 
   if (words >= 3) {
     std::vector<char> sourceDir = WritableCopy(argv[1]);

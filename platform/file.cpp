@@ -65,6 +65,7 @@ File::File(File&& other) noexcept
     : handle_(std::exchange(other.handle_, nullptr)),
       writable_(other.writable_),
       faults_(other.faults_),
+      faultKey_(std::move(other.faultKey_)),
       buffer_(std::move(other.buffer_)),
       position_(other.position_) {}
 
@@ -74,6 +75,7 @@ File& File::operator=(File&& other) noexcept {
     handle_ = std::exchange(other.handle_, nullptr);
     writable_ = other.writable_;
     faults_ = other.faults_;
+    faultKey_ = std::move(other.faultKey_);
     buffer_ = std::move(other.buffer_);
     position_ = other.position_;
   }
@@ -83,9 +85,10 @@ File& File::operator=(File&& other) noexcept {
 bool File::Open(const char* path, Mode mode, FaultPlan* faults) {
   Abandon();
   faults_ = faults;
+  if (faults_ != nullptr) faultKey_ = path;
   const char* fopenMode = "rb";
   if (mode == Mode::Write || mode == Mode::WriteUnbuffered) {
-    if (ShouldFail(faults_, faults::Op::OpenWrite)) return false;
+    if (ShouldFail(faults_, faults::Op::OpenWrite, faultKey_)) return false;
     fopenMode = "wb";
   } else if (mode == Mode::ReadText) {
     fopenMode = "r";
@@ -130,7 +133,7 @@ size_t File::ReadAt(uint64_t offset, void* buffer, size_t length) {
 
 bool File::Write(const void* buffer, size_t length) {
   if (handle_ == nullptr) return false;
-  if (ShouldFail(faults_, faults::Op::Write)) return false;
+  if (ShouldFail(faults_, faults::Op::Write, faultKey_)) return false;
   if (length == 0) return true;
   if (std::fwrite(buffer, 1, length, handle_) != length) {
     position_ = -1;
@@ -142,7 +145,7 @@ bool File::Write(const void* buffer, size_t length) {
 
 bool File::WriteThrough(const void* buffer, size_t length) {
   if (handle_ == nullptr) return false;
-  if (ShouldFail(faults_, faults::Op::Write)) return false;
+  if (ShouldFail(faults_, faults::Op::Write, faultKey_)) return false;
   if (length == 0) return true;
   const int64_t at = Tell();
   if (at < 0 || std::fflush(handle_) != 0) {
@@ -231,7 +234,7 @@ bool File::ReadLine(char* buffer, int capacity) {
 
 bool File::Flush() {
   if (handle_ == nullptr) return false;
-  if (ShouldFail(faults_, faults::Op::Flush)) return false;
+  if (ShouldFail(faults_, faults::Op::Flush, faultKey_)) return false;
   return std::fflush(handle_) == 0;
 }
 
@@ -244,10 +247,28 @@ bool File::CanCopyInSystem() {
 }
 
 int64_t File::CopyFrom(File& source, uint64_t offset, uint64_t length) {
+#ifdef _WIN32
+  (void)source;
+  (void)offset;
+  (void)length;
+  return -1;
+#else
+  if (source.handle_ == nullptr) return -1;
+  return CopyFromDescriptor(fileno(source.handle_), offset, length);
+#endif
+}
+
+int64_t File::CopyFrom(const RandomAccessFile& source, uint64_t offset, uint64_t length) {
+  return CopyFromDescriptor(source.handle_, offset, length);
+}
+
+int64_t File::CopyFromDescriptor(intptr_t sourceFd, uint64_t offset, uint64_t length) {
 #if defined(__linux__) && defined(SYS_copy_file_range)
-  if (handle_ == nullptr || source.handle_ == nullptr || std::fflush(handle_) != 0) return -1;
+  if (handle_ == nullptr || sourceFd < 0 || std::fflush(handle_) != 0) return -1;
   const int64_t start = Tell();
   if (start < 0) return -1;
+  // A planned failure copies half the bytes, as a disk that fills up midway.
+  if (ShouldFail(faults_, faults::Op::Write, faultKey_)) length /= 2;
   // Through syscall(): the C library's wrapper may emulate the call with
   // a read and write loop where the kernel lacks it.
   loff_t from = static_cast<loff_t>(offset);
@@ -256,7 +277,7 @@ int64_t File::CopyFrom(File& source, uint64_t offset, uint64_t length) {
   while (done < length) {
     const uint64_t left = length - done;
     const size_t chunk = left < (1u << 30) ? static_cast<size_t>(left) : (1u << 30);
-    const long copied = syscall(SYS_copy_file_range, fileno(source.handle_), &from,
+    const long copied = syscall(SYS_copy_file_range, static_cast<int>(sourceFd), &from,
                                 fileno(handle_), &to, chunk, 0u);
     if (copied < 0 && errno == EINTR) continue;
     if (copied < 0 && done == 0 &&
@@ -270,7 +291,7 @@ int64_t File::CopyFrom(File& source, uint64_t offset, uint64_t length) {
   if (!Seek(static_cast<uint64_t>(start) + done)) return 0;
   return static_cast<int64_t>(done);
 #else
-  (void)source;
+  (void)sourceFd;
   (void)offset;
   (void)length;
   return -1;
@@ -306,7 +327,7 @@ bool File::Truncate() {
 bool File::Close() {
   if (handle_ == nullptr) return false;
   bool ok = true;
-  if (writable_ && ShouldFail(faults_, faults::Op::Close)) ok = false;
+  if (writable_ && ShouldFail(faults_, faults::Op::Close, faultKey_)) ok = false;
   if (std::fclose(std::exchange(handle_, nullptr)) != 0) ok = false;
   position_ = -1;
   return ok;
@@ -346,7 +367,9 @@ bool ReadFileStart(const char* path, void* buffer, size_t capacity, size_t& got)
   return true;
 }
 
-NewFile WriteNewFile(const char* path, const void* bytes, size_t size) {
+NewFile WriteNewFile(const char* path, const void* bytes, size_t size, FaultPlan* faults) {
+  const std::string key = faults != nullptr ? path : "";
+  if (ShouldFail(faults, faults::Op::OpenWrite, key)) return NewFile::Failed;
 #ifdef _WIN32
   const int fd = _open(NativePath(path).c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY,
                        _S_IREAD | _S_IWRITE);
@@ -354,7 +377,7 @@ NewFile WriteNewFile(const char* path, const void* bytes, size_t size) {
   const int fd = open(NativePath(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
 #endif
   if (fd < 0) return errno == EEXIST ? NewFile::Exists : NewFile::Failed;
-  bool ok = true;
+  bool ok = !ShouldFail(faults, faults::Op::Write, key);
   size_t done = 0;
   while (ok && done < size) {
     const size_t want = size - done < (1u << 30) ? size - done : (1u << 30);
@@ -367,6 +390,7 @@ NewFile WriteNewFile(const char* path, const void* bytes, size_t size) {
     if (n <= 0) ok = false;
     else done += static_cast<size_t>(n);
   }
+  if (ShouldFail(faults, faults::Op::Close, key)) ok = false;
 #ifdef _WIN32
   if (_close(fd) != 0) ok = false;
 #else

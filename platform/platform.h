@@ -16,6 +16,11 @@
 namespace tuk::platform {
 
 class FaultPlan;  // fault_injection.h: a test's plan of failing operations
+class RandomAccessFile;
+
+// The operations below that take a FaultPlan are those a Disk (disk.h)
+// reaches: the library calls them through its Disk, which hands in the plan
+// of a FaultyDisk and none otherwise.
 
 // ---- Files ---------------------------------------------------------------
 
@@ -41,7 +46,7 @@ class File {
   File& operator=(File&& other) noexcept;
 
   // A fault plan, when given, watches this file's opening for writing, its
-  // writes, flushes and closing.
+  // writes, copies, flushes and closing.
   bool Open(const char* path, Mode mode, FaultPlan* faults = nullptr);
   bool IsOpen() const { return handle_ != nullptr; }
 
@@ -79,9 +84,11 @@ class File {
   // position, inside the system where it can do that (Linux), which saves
   // passing every byte through a buffer; this file's position moves past
   // what was copied, source's stays. The bytes copied, fewer on an error;
-  // -1 when the system cannot copy between these files at all. Not watched
-  // by a fault plan.
+  // -1 when the system cannot copy between these files at all. A fault
+  // plan counts the copy as one write; one that fails copies half the
+  // bytes, as a disk that fills up midway.
   int64_t CopyFrom(File& source, uint64_t offset, uint64_t length);
+  int64_t CopyFrom(const RandomAccessFile& source, uint64_t offset, uint64_t length);
   // Whether CopyFrom can copy at all on this system.
   static bool CanCopyInSystem();
   // The file's size and last change, to tell whether it changed between
@@ -97,6 +104,9 @@ class File {
   std::FILE* handle_ = nullptr;
   bool writable_ = false;
   FaultPlan* faults_ = nullptr;
+  std::string faultKey_;  // the path, for the plan; empty without one
+  // Copies from the descriptor sourceFd; see CopyFrom.
+  int64_t CopyFromDescriptor(intptr_t sourceFd, uint64_t offset, uint64_t length);
   // The stream's buffer (the C runtime would pick a small one of its own,
   // and ask the system for the file's block size to do so).
   std::unique_ptr<char[]> buffer_;
@@ -123,6 +133,7 @@ class RandomAccessFile {
   size_t ReadAt(uint64_t offset, void* buffer, size_t length) const;
 
  private:
+  friend class File;  // File::CopyFrom reads this file's descriptor
   static constexpr intptr_t kClosed = -1;
   intptr_t handle_ = kClosed;  // a descriptor, or a Windows HANDLE
   uint64_t length_ = 0;
@@ -164,7 +175,8 @@ enum class NewFile {
 // Creates a file at path only when nothing stands there yet, and writes
 // size bytes to it. It can therefore never replace or follow anything
 // already there, which lets a worker thread write ahead of its turn.
-NewFile WriteNewFile(const char* path, const void* bytes, size_t size);
+NewFile WriteNewFile(const char* path, const void* bytes, size_t size,
+                     FaultPlan* faults = nullptr);
 
 // ---- Directories and files by name ---------------------------------------
 

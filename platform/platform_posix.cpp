@@ -38,7 +38,7 @@ bool SetCurrentDir(const char* path) {
 }
 
 bool CreateDir(const char* path, FaultPlan* faults) {
-  if (ShouldFail(faults, faults::Op::CreateDir)) return false;
+  if (ShouldFail(faults, faults::Op::CreateDir, faults != nullptr ? path : "")) return false;
   return mkdir(NativePath(path).c_str(), 0777) == 0;
 }
 
@@ -59,12 +59,12 @@ bool PathExists(const char* path) {
 }
 
 bool MoveFileReplace(const char* from, const char* to, FaultPlan* faults) {
-  if (ShouldFail(faults, faults::Op::Rename)) return false;
+  if (ShouldFail(faults, faults::Op::Rename, faults != nullptr ? std::string(from) + "\n" + to : "")) return false;
   return rename(NativePath(from).c_str(), NativePath(to).c_str()) == 0;
 }
 
 bool SyncToDisk(const char* path, FaultPlan* faults) {
-  if (ShouldFail(faults, faults::Op::Sync)) return false;
+  if (ShouldFail(faults, faults::Op::Sync, faults != nullptr ? path : "")) return false;
   const int fd = open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   const bool synced = fsync(fd) == 0;

@@ -126,7 +126,7 @@ bool SetCurrentDir(const char* path) {
 }
 
 bool CreateDir(const char* path, FaultPlan* faults) {
-  if (ShouldFail(faults, faults::Op::CreateDir)) return false;
+  if (ShouldFail(faults, faults::Op::CreateDir, faults != nullptr ? path : "")) return false;
   return CreateDirectoryA(NativePath(path).c_str(), nullptr) != 0;
 }
 
@@ -149,7 +149,7 @@ bool PathExists(const char* path) {
 }
 
 bool MoveFileReplace(const char* from, const char* to, FaultPlan* faults) {
-  if (ShouldFail(faults, faults::Op::Rename)) return false;
+  if (ShouldFail(faults, faults::Op::Rename, faults != nullptr ? std::string(from) + "\n" + to : "")) return false;
   // Without MOVEFILE_COPY_ALLOWED a move to another volume fails, as
   // rename() does, instead of turning into a copy that is not atomic.
   // Write-through: the move is on the disk when the call returns.
@@ -158,7 +158,7 @@ bool MoveFileReplace(const char* from, const char* to, FaultPlan* faults) {
 }
 
 bool SyncToDisk(const char* path, FaultPlan* faults) {
-  if (ShouldFail(faults, faults::Op::Sync)) return false;
+  if (ShouldFail(faults, faults::Op::Sync, faults != nullptr ? path : "")) return false;
   if (IsDirectory(path)) return true;  // renames into it are written through
   const HANDLE file = CreateFileA(NativePath(path).c_str(), GENERIC_WRITE,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/write/recompress.h"
+#include "tuk/edit.h"
 #include "platform/fault_injection.h"
 #include "tests/test_support.h"
 
@@ -129,11 +129,12 @@ TEST(Recompress, AFailureLeavesTheArchiveAsItWas) {
   for (const Case& c : {Case{faults::Op::Write, 1}, Case{faults::Op::Write, 3},
                         Case{faults::Op::Close, 1}, Case{faults::Op::OpenWrite, 1}}) {
     platform::FaultPlan plan;
-    test::MessageCapture capture;
-    TukFile archive(capture.context(MessageSet::Common, &plan));
-    archive.LoadIndex((dir / "a.tuk").c_str());
+    const test::FaultyEnvironment faulty(plan);
+    EditOptions options;
+    options.threads = 2;
+    options.environment = &faulty.env;
     plan.FailAt(c.op, c.at);
-    EXPECT_FALSE(RecompressArchive(archive, 5, 2)) << static_cast<int>(c.op) << c.at;
+    EXPECT_FALSE(Recompress(dir / "a.tuk", options).ok()) << static_cast<int>(c.op) << c.at;
     EXPECT_EQ(test::ReadFile(dir / "a.tuk"), before);
     EXPECT_FALSE(test::FileExists(dir / "a.tuk.tmp"));
   }

@@ -1,20 +1,15 @@
-// The entry list, the name table and the name-matching rule.
+// The name table and the name-matching rule.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
+#include <string_view>
+#include <vector>
 
-#include "archive/format/entry_list.h"
-#include "archive/legacy/name_table.h"
+#include "archive/write/name_table.h"
+#include "tuk/index.h"
 
 namespace tuk {
 namespace {
-
-IndexEntry Named(const char* name) {
-  IndexEntry entry;
-  SetEntryName(entry, name, static_cast<uint32_t>(std::strlen(name)));
-  return entry;
-}
 
 TEST(NameTable, StoresNamesBackToBackAndGrowsGeometrically) {
   NameTable table;
@@ -32,47 +27,45 @@ TEST(NameTable, StoresNamesBackToBackAndGrowsGeometrically) {
   EXPECT_EQ(table.OffsetCapacity(), 6u);
   EXPECT_EQ(table.Get(3), nullptr);
   EXPECT_EQ(table.Get(1000), nullptr);
-
-  EXPECT_EQ(table.Find("menu/a.txt", 0), NameTable::kNotFound);
-  EXPECT_EQ(table.Find("menu/a.txt", 1), 2u);
-  EXPECT_EQ(table.Find("Menu/A.tx", 1), NameTable::kNotFound);
-  EXPECT_EQ(table.Add("MENU/A.TXT"), 4u);
-  EXPECT_EQ(table.Find("menu/a.txt", 1), 2u);  // the first of equal names
 }
 
-TEST(EntryList, MatchesWholeNamesRegardlessOfAsciiCase) {
-  EntryList list;
-  EXPECT_EQ(FindEntryByName(list, "a", 1), 0u);  // nothing loaded: no match
-  list.Append(Named("Objects/Harlo.con"));
-  list.Append(Named("objects/harlo.CON"));
-  list.Append(Named("x\xC4y"));
-  EXPECT_EQ(FindEntryByName(list, "OBJECTS/HARLO.CON", 17), 0u);
-  EXPECT_EQ(FindEntryByName(list, "Objects/Harlo", 13), 3u);
-  EXPECT_EQ(FindEntryByName(list, "Objects/Harlo.con ", 18), 3u);
-  // Only A-Z fold; other bytes compare exactly.
-  EXPECT_EQ(FindEntryByName(list, "X\xC4Y", 3), 2u);
-  EXPECT_EQ(FindEntryByName(list, "x\xE4y", 3), 3u);
+Index Named(std::vector<std::string> names) {
+  std::vector<Entry> entries;
+  for (std::string& name : names) {
+    entries.emplace_back();
+    entries.back().name = std::move(name);
+  }
+  return Index(0, 0, std::move(entries), true);
+}
 
-  IndexEntry entry;
-  std::string longName(260, 'n');
-  EXPECT_FALSE(SetEntryName(entry, longName.c_str(), 260));
-  EXPECT_TRUE(SetEntryName(entry, longName.c_str(), 259));
+TEST(Index, MatchesWholeNamesRegardlessOfAsciiCase) {
+  EXPECT_FALSE(Named({}).Find("a"));  // nothing loaded: no match
+  const Index index = Named({"Objects/Harlo.con", "objects/harlo.CON", "x\xC4y"});
+  EXPECT_EQ(index.Find("OBJECTS/HARLO.CON"), 0u);  // the first of equal names
+  EXPECT_FALSE(index.Find("Objects/Harlo"));
+  EXPECT_FALSE(index.Find("Objects/Harlo.con "));
+  // Only A-Z fold; other bytes compare exactly.
+  EXPECT_EQ(index.Find("X\xC4Y"), 2u);
+  EXPECT_FALSE(index.Find("x\xE4y"));
+  // What extraction leaves at a path: the exact spelling first, the later
+  // of equal names.
+  EXPECT_EQ(index.Lookup("objects/harlo.CON"), 1u);
+  EXPECT_EQ(index.Lookup("Objects/Harlo.con"), 0u);
+  EXPECT_EQ(index.Lookup("OBJECTS/HARLO.CON"), 1u);
 }
 
 TEST(EntryName, RefusesNamesThatLeaveTheExtractionDirectory) {
   for (const char* bad : {"/etc/passwd", "\\x", "C:x", "c:/x", "..", "../a",
                           "a/../../b", "a\\..\\b", "a/.."}) {
-    EXPECT_FALSE(IsSafeEntryName(bad, static_cast<uint32_t>(std::strlen(bad))))
-        << bad;
+    EXPECT_FALSE(IsSafeName(bad)) << bad;
   }
   for (const char* good : {"a", "a/b/c.txt", "..a/b", "a/...", ".hidden/x",
                            "a//b", "a/b.."}) {
-    EXPECT_TRUE(IsSafeEntryName(good, static_cast<uint32_t>(std::strlen(good))))
-        << good;
+    EXPECT_TRUE(IsSafeName(good)) << good;
   }
   // A NUL would make the system open a shorter name than the one checked.
-  EXPECT_FALSE(IsSafeEntryName("a\0/../../x", 11));
-  EXPECT_FALSE(IsSafeEntryName("ok\0", 3));
+  EXPECT_FALSE(IsSafeName(std::string_view("a\0/../../x", 11)));
+  EXPECT_FALSE(IsSafeName(std::string_view("ok\0", 3)));
 }
 
 }  // namespace

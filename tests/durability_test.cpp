@@ -6,11 +6,11 @@
 #include <cstring>
 #include <functional>
 
-#include "archive/write/recompress.h"
 #include "archive/legacy/tuk_file.h"
 #include "platform/fault_injection.h"
 #include "tests/test_support.h"
 #include "tuk/archive_writer.h"
+#include "tuk/edit.h"
 
 namespace tuk {
 namespace {
@@ -23,6 +23,7 @@ TEST(Durability, AFailedSyncStopsEveryRoadBeforeTheRename) {
   platform::FaultPlan plan;
   test::MessageCapture capture;
   const Context context = capture.context(MessageSet::Common, &plan);
+  const test::FaultyEnvironment faulty(plan);
   test::WriteFile(dir / "src/a.txt", "alpha");
   const std::string path = dir / "a.tuk";
   ASSERT_EQ(test::PackTree(dir / "src", "p", path).outcome, PackOutcome::Complete);
@@ -44,13 +45,14 @@ TEST(Durability, AFailedSyncStopsEveryRoadBeforeTheRename) {
          return archive.AddReplaceFile(0, 4) == 0;
        }},
       {"recompress", [&] {
-         TukFile archive(context);
-         archive.LoadIndex(path.c_str());
-         return RecompressArchive(archive, 5, 1);
+         EditOptions options;
+         options.threads = 1;
+         options.environment = &faulty.env;
+         return Recompress(path, options).ok();
        }},
       {"writer", [&] {
          ArchiveWriter writer;
-         return writer.Create(path, {1, 1, &context}).ok() && writer.Finish().ok();
+         return writer.Create(path, {1, 1, nullptr, &faulty.env}).ok() && writer.Finish().ok();
        }},
   };
   for (const Road& road : roads) {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "archive/legacy/decompression.h"
-#include "archive/format/format.h"
+#include "archive/format/layout.h"
 #include "archive/legacy/tuk_file.h"
 #include "codec/decoder.h"
 #include "codec/literal_runs.h"
@@ -25,7 +25,7 @@ constexpr uint32_t kLead = 156;
 
 struct StoredPayload {
   Bytes payload;     // what the encoder wrote behind the lead
-  IndexEntry entry;  // the entry it appended
+  Entry entry;  // the entry it appended
   uint32_t entryCount = 0;
 };
 
@@ -45,13 +45,12 @@ StoredPayload Store(const test::ScratchDir& dir, uint32_t mode,
     EXPECT_TRUE(archive.GrowRawBuffer(content.size() + 512));
     if (!content.empty()) std::memcpy(archive.rawBuffer.get(), content.data(), content.size());
     archive.currentSize = static_cast<uint32_t>(content.size());
-    EXPECT_EQ(archive.StoreFilePayload(archive.currentSize, path.c_str()),
-              WriteStatus::Ok);
+    EXPECT_TRUE(archive.StoreFilePayload(archive.currentSize, path.c_str()).ok());
     EXPECT_EQ(archive.tukFileStream.Tell(),
-              static_cast<int64_t>(kLead + archive.entries.At(0).storedSize));
+              static_cast<int64_t>(kLead + archive.entries[0].storedSize));
     EXPECT_TRUE(archive.tukFileStream.Close());
     result.entryCount = archive.entries.size();
-    result.entry = archive.entries.At(0);
+    result.entry = archive.entries[0];
   }
   const Bytes written = test::ReadFile(file);
   result.payload.assign(written.begin() + kLead, written.end());
@@ -75,8 +74,8 @@ TEST(PayloadEncoder, EmptyFileInBothModes) {
   EXPECT_EQ(stored.entry.storedSize, 0u);
   EXPECT_EQ(stored.entry.size, 0u);
   EXPECT_EQ(stored.entry.offset, kLead);
-  EXPECT_STREQ(stored.entry.name, "a/b.txt");
-  EXPECT_EQ(stored.entry.nameLength, 7u);
+  EXPECT_EQ(stored.entry.name, "a/b.txt");
+  EXPECT_EQ(stored.entry.name.size(), 7u);
 
   const StoredPayload segmented = Store(dir, kModeSegmented, {});
   const Bytes expected = {0x01, 0x00, 0x00, 0x00, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00,
@@ -226,8 +225,8 @@ TEST(PayloadEncoder, EntryNameDropsTheBasePath) {
   test::ScratchDir dir;
   const StoredPayload stored =
       Store(dir, kModeStored, test::BytesOf("x"), "source/a/b.txt", 7);
-  EXPECT_STREQ(stored.entry.name, "a/b.txt");
-  EXPECT_EQ(stored.entry.nameLength, 7u);
+  EXPECT_EQ(stored.entry.name, "a/b.txt");
+  EXPECT_EQ(stored.entry.name.size(), 7u);
 
   // A rest that does not fit an entry name is refused, and no entry appended.
   TukFile archive;
@@ -237,9 +236,9 @@ TEST(PayloadEncoder, EntryNameDropsTheBasePath) {
   archive.currentSize = 0;
   const std::string fits = "src/" + std::string(259, 'n');
   const std::string tooLong = "src/" + std::string(260, 'n');
-  EXPECT_EQ(archive.StoreFilePayload(0, tooLong.c_str()), WriteStatus::NameTooLong);
+  EXPECT_EQ(archive.StoreFilePayload(0, tooLong.c_str()).code(), Errc::kInvalidArgument);
   EXPECT_EQ(archive.entries.size(), 0u);
-  EXPECT_EQ(archive.StoreFilePayload(0, fits.c_str()), WriteStatus::Ok);
+  EXPECT_TRUE(archive.StoreFilePayload(0, fits.c_str()).ok());
   EXPECT_EQ(archive.entries.size(), 1u);
 }
 

@@ -27,7 +27,7 @@ Bytes Segmented(const Bytes& file, const std::string& scratch) {
   EXPECT_TRUE(writer.GrowRawBuffer(file.size() + 1));
   if (!file.empty()) std::memcpy(writer.rawBuffer.get(), file.data(), file.size());
   writer.currentSize = static_cast<uint32_t>(file.size());
-  EXPECT_EQ(writer.StoreFilePayload(writer.currentSize, "x"), WriteStatus::Ok);
+  EXPECT_TRUE(writer.StoreFilePayload(writer.currentSize, "x").ok());
   EXPECT_TRUE(writer.tukFileStream.Close());
   return test::ReadFile(path);
 }
@@ -104,8 +104,6 @@ TEST_F(ExtractTest, EntriesLargerThanTheBuffersGrowThemOnce) {
                                     SegmentedEntry("l2", other, dir.path())}));
   ASSERT_NE(archive.Extract(0, nullptr), nullptr);
   EXPECT_EQ(archive.rawCapacity, 6100001u);
-  EXPECT_EQ(archive.packedCapacity, archive.entries.At(0).storedSize);
-  EXPECT_GT(archive.packedCapacity, 6000260u);
   const uint8_t* raw = archive.rawBuffer.get();
   uint8_t* second = archive.Extract(1, nullptr);
   ASSERT_EQ(second, raw);  // same size: the buffer was kept

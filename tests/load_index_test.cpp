@@ -27,14 +27,13 @@ TEST_F(LoadIndexTest, ReadsEveryEntryInFileOrder) {
           test::StoredEntry("menu/c", test::Bytes(1000, 7))}));
   TukFile archive;
   EXPECT_EQ(archive.rawCapacity, 4000000u);
-  EXPECT_EQ(archive.packedCapacity, 6000260u);
   archive.LoadIndex(path.c_str());
   ASSERT_EQ(archive.entries.size(), 3u);
-  EXPECT_STREQ(archive.entries.At(0).name, "menu/a.txt");
-  EXPECT_EQ(archive.entries.At(0).offset, 156u);
-  EXPECT_EQ(archive.entries.At(1).nameLength, 14u);
-  EXPECT_EQ(archive.entries.At(1).offset, 159u);
-  EXPECT_EQ(archive.entries.At(2).size, 1000u);
+  EXPECT_EQ(archive.entries[0].name, "menu/a.txt");
+  EXPECT_EQ(archive.entries[0].offset, 156u);
+  EXPECT_EQ(archive.entries[1].name.size(), 14u);
+  EXPECT_EQ(archive.entries[1].offset, 159u);
+  EXPECT_EQ(archive.entries[2].size, 1000u);
   EXPECT_EQ(archive.totalSize, 1003u);
   EXPECT_EQ(archive.mode, 0u);
   EXPECT_EQ(archive.indexOffset, 1159u);
@@ -45,7 +44,7 @@ TEST_F(LoadIndexTest, ReadsEveryEntryInFileOrder) {
   archive.LoadIndex(nullptr);
   EXPECT_EQ(archive.entries.size(), 3u);
   EXPECT_EQ(archive.totalSize, 1003u);
-  EXPECT_STREQ(archive.entries.At(2).name, "menu/c");
+  EXPECT_EQ(archive.entries[2].name, "menu/c");
 }
 
 // An archive with no entries still has its index inside the file; anything
@@ -132,7 +131,7 @@ TEST_F(LoadIndexTest, DamagedIndexKeepsTheEntriesBeforeTheDamage) {
     archive.LoadIndex(path.c_str());
     EXPECT_TRUE(archive.indexDamaged) << c.what;
     EXPECT_EQ(archive.entries.size(), c.kept) << c.what;
-    EXPECT_STREQ(archive.entries.At(0).name, "first") << c.what;
+    EXPECT_EQ(archive.entries[0].name, "first") << c.what;
     EXPECT_NE(capture.Text().find("ERROR! Damaged index in " + path + "\n"),
               std::string::npos)
         << c.what;

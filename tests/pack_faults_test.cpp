@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "archive/format/format.h"
+#include "archive/format/layout.h"
 #include "archive/legacy/pack.h"
 #include "archive/legacy/tuk_file.h"
 #include "pack/pack_command.h"

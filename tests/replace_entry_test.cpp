@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "archive/format/index_io.h"
 #include "archive/legacy/tuk_file.h"
 #include "platform/fault_injection.h"
 #include "tests/test_support.h"
@@ -39,15 +40,9 @@ class ReplaceEntryTest : public ::testing::Test {
     for (const auto& [name, bytes] : files) {
       std::memcpy(writer.rawBuffer.get(), bytes.data(), bytes.size());
       writer.currentSize = static_cast<uint32_t>(bytes.size());
-      ASSERT_EQ(writer.StoreFilePayload(writer.currentSize, name.c_str()), WriteStatus::Ok);
+      ASSERT_TRUE(writer.StoreFilePayload(writer.currentSize, name.c_str()).ok());
     }
-    writer.prefix = "";
-    writer.indexOffset = static_cast<uint32_t>(writer.tukFileStream.Tell());
-    ASSERT_EQ(writer.WriteIndex(), WriteStatus::Ok);
-    ASSERT_TRUE(writer.tukFileStream.WriteU32(0));
-    ASSERT_TRUE(writer.tukFileStream.Seek(0));
-    ASSERT_TRUE(writer.tukFileStream.WriteU32(writer.indexOffset));
-    ASSERT_TRUE(writer.tukFileStream.WriteU32(kModeSegmented));
+    ASSERT_TRUE(WriteIndex(writer.tukFileStream, "", writer.entries, kModeSegmented).ok());
     ASSERT_TRUE(writer.tukFileStream.Close());
   }
 
@@ -82,9 +77,9 @@ TEST_F(ReplaceEntryTest, ShorterAndLongerPayloadsMoveOnlyTheLaterOnes) {
       MakeArchive(mode);
       TukFile archive;
       archive.LoadIndex(path.c_str());
-      const uint32_t before0 = archive.entries.At(0).offset;
-      const uint32_t before2 = archive.entries.At(2).offset;
-      const uint32_t oldStored = archive.entries.At(1).storedSize;
+      const uint32_t before0 = archive.entries[0].offset;
+      const uint32_t before2 = archive.entries[2].offset;
+      const uint32_t oldStored = archive.entries[1].storedSize;
       const Bytes replacement = test::RandomBytes(newSize, 7);
       ASSERT_EQ(Replace(archive, 1, replacement), 0) << mode << " " << newSize;
 
@@ -92,10 +87,10 @@ TEST_F(ReplaceEntryTest, ShorterAndLongerPayloadsMoveOnlyTheLaterOnes) {
       reloaded.LoadIndex(path.c_str());
       ASSERT_EQ(reloaded.entries.size(), 3u);
       EXPECT_EQ(reloaded.mode, mode);
-      const uint32_t delta = reloaded.entries.At(1).storedSize - oldStored;
-      EXPECT_EQ(reloaded.entries.At(0).offset, before0);
-      EXPECT_EQ(reloaded.entries.At(2).offset, before2 + delta);
-      EXPECT_EQ(reloaded.entries.At(2).offset, archive.entries.At(2).offset);
+      const uint32_t delta = reloaded.entries[1].storedSize - oldStored;
+      EXPECT_EQ(reloaded.entries[0].offset, before0);
+      EXPECT_EQ(reloaded.entries[2].offset, before2 + delta);
+      EXPECT_EQ(reloaded.entries[2].offset, archive.entries[2].offset);
       auto expected = files;
       expected[1].second = replacement;
       EXPECT_EQ(Contents(), expected);
@@ -116,7 +111,7 @@ TEST_F(ReplaceEntryTest, AddsANewEntryWhereTheIndexWas) {
   TukFile reloaded;
   reloaded.LoadIndex(path.c_str());
   ASSERT_EQ(reloaded.entries.size(), 4u);
-  EXPECT_EQ(reloaded.entries.At(3).offset, oldIndex);
+  EXPECT_EQ(reloaded.entries[3].offset, oldIndex);
   auto expected = files;
   expected.emplace_back("p/new", added);
   EXPECT_EQ(Contents(), expected);
@@ -130,7 +125,7 @@ TEST_F(ReplaceEntryTest, AnEmptyEntrysNeighbourAtTheSameOffsetMovesToo) {
                                             test::StoredEntry("f", test::BytesOf("after"))}));
   TukFile archive;
   archive.LoadIndex(path.c_str());
-  ASSERT_EQ(archive.entries.At(0).offset, archive.entries.At(1).offset);
+  ASSERT_EQ(archive.entries[0].offset, archive.entries[1].offset);
   ASSERT_EQ(Replace(archive, 0, test::BytesOf("now full")), 0);
   EXPECT_EQ(Contents(), (std::vector<std::pair<std::string, Bytes>>{
                             {"e", test::BytesOf("now full")}, {"f", test::BytesOf("after")}}));
@@ -165,7 +160,7 @@ TEST_F(ReplaceEntryTest, AnyFailureLeavesTheArchiveAsItWas) {
       TukFile archive(context);
       archive.LoadIndex(path.c_str());
       const uint32_t entryCount = archive.entries.size();
-      const uint32_t offset2 = archive.entries.At(2).offset;
+      const uint32_t offset2 = archive.entries[2].offset;
       plan.Reset();
       plan.FailAt(fault.op, k);
       EXPECT_EQ(Replace(archive, 1, replacement), 1) << static_cast<int>(fault.op) << " " << k;
@@ -173,7 +168,7 @@ TEST_F(ReplaceEntryTest, AnyFailureLeavesTheArchiveAsItWas) {
       EXPECT_EQ(test::ReadFile(path), original) << static_cast<int>(fault.op) << " " << k;
       EXPECT_FALSE(test::FileExists(path + ".tmp"));
       EXPECT_EQ(archive.entries.size(), entryCount);
-      EXPECT_EQ(archive.entries.At(2).offset, offset2);
+      EXPECT_EQ(archive.entries[2].offset, offset2);
     }
   }
   // A failed rename falls back to a copy; failing that copy too keeps the

@@ -17,7 +17,7 @@
 #include <functional>
 #include <string>
 
-#include "archive/format/format.h"
+#include "archive/format/layout.h"
 #include "archive/legacy/messages.h"
 #include "archive/legacy/tuk_file.h"
 #include "tests/test_support.h"

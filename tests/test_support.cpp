@@ -12,7 +12,7 @@
 #include <random>
 #include <stdexcept>
 
-#include "archive/format/format.h"
+#include "archive/format/layout.h"
 #include "archive/legacy/messages.h"
 
 namespace fs = std::filesystem;
@@ -206,11 +206,18 @@ PackRun PackTree(const std::string& source, const std::string& prefix,
   packDirName.resize(prefix.size() + 2, '\0');
   MessageCapture capture;
   PackRun run;
+  PackResult result;
   run.result = packTukFiles(sourceDir.data(), packDirName.data(),
-                            archivePath.c_str(), update, 1, &run.outcome, nullptr,
+                            archivePath.c_str(), update, 1, &result, nullptr,
                             capture.context(set, faults, status));
+  run.outcome = OutcomeOf(result);
   run.text = capture.Text();
   return run;
+}
+
+PackOutcome OutcomeOf(const PackResult& result) {
+  if (!result.status.ok() || result.entries == 0) return PackOutcome::Failed;
+  return result.leftOut == 0 ? PackOutcome::Complete : PackOutcome::Incomplete;
 }
 
 void PutU32(Bytes& out, uint32_t value) {

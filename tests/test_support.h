@@ -7,9 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "archive/common/environment.h"
 #include "archive/legacy/pack.h"
+#include "platform/fault_injection.h"
+#include "archive/legacy/messages.h"
 
-namespace tuk::test {
+namespace tuk {
+namespace test {
 
 using Bytes = std::vector<uint8_t>;
 
@@ -91,6 +95,14 @@ class MessageCapture {
   std::FILE* file_;
 };
 
+// How a packing ended, as the pack program's exit code tells it.
+enum class PackOutcome {
+  Complete,    // the archive holds every gathered file (and kept old entry)
+  Incomplete,  // the archive was written, but something had to be left out
+  Failed,      // nothing was written; an existing archive is as it was
+};
+PackOutcome OutcomeOf(const PackResult& result);
+
 // What one in-process packTukFiles call returned and printed.
 struct PackRun {
   uint32_t result = 0;
@@ -105,6 +117,16 @@ PackRun PackTree(const std::string& source, const std::string& prefix,
                  const std::string& archivePath, int32_t update = 0,
                  platform::FaultPlan* faults = nullptr, StatusSink* status = nullptr,
                  MessageSet set = MessageSet::Common);
+
+// The real disk with plan watching it, as the library's public calls take
+// it (options.environment).
+struct FaultyEnvironment {
+  explicit FaultyEnvironment(platform::FaultPlan& plan) : disk(plan) { env.disk = &disk; }
+  FaultyEnvironment(const FaultyEnvironment&) = delete;
+  FaultyEnvironment& operator=(const FaultyEnvironment&) = delete;
+  platform::FaultyDisk disk;
+  Environment env;
+};
 
 // One entry of a crafted archive.
 struct CraftedEntry {
@@ -129,4 +151,6 @@ Bytes SegmentedPayload(const std::vector<Bytes>& streams,
 void PutU32(Bytes& out, uint32_t value);
 uint32_t GetU32(const Bytes& bytes, size_t at);
 
-}  // namespace tuk::test
+}  // namespace test
+using test::PackOutcome;
+}  // namespace tuk

@@ -3,7 +3,7 @@
 
 #include <cstdlib>
 
-#include "archive/format/format.h"
+#include "archive/format/layout.h"
 #include "tests/test_support.h"
 #include "tuk/archive_reader.h"
 

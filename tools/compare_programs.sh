@@ -114,6 +114,7 @@ cases() {
   run tuk-unpack-all "$K" unpack-all "$w/in/sample*.tuk" "$w/y3"
 }
 
+rm -rf "$work"
 make_inputs
 failed=0
 for build in "$old" "$new"; do

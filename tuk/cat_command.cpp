@@ -1,38 +1,17 @@
-#include "tuk/cat_command.h"
-
+// tuk cat: entries' bytes to standard output, as tar -O and unzip -p.
 #include <cstdio>
+#include <memory>
 #include <optional>
+#include <string>
+#include <vector>
 
-#include "platform/platform.h"
 #include "tuk/archive_reader.h"
-#include "tuk/tuk_command.h"
+#include "tuk/commands.h"
 
 namespace tuk {
 namespace {
 
-bool EqualIgnoringCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
-    if (x != y) return false;
-  }
-  return true;
-}
-
-std::optional<size_t> FindLast(const Index& index, const std::string& name) {
-  std::optional<size_t> caseless;
-  for (size_t i = index.size(); i-- > 0;) {
-    if (index[i].name == name) return i;
-    if (!caseless && EqualIgnoringCase(index[i].name, name)) caseless = i;
-  }
-  return caseless;
-}
-
-}  // namespace
-
-int RunCat(const std::string& archive, const std::vector<std::string>& names) {
+int Cat(const std::string& archive, const std::vector<std::string>& names) {
   ArchiveReader reader;
   const Status opened = reader.Open(archive);
   if (!opened.ok() && opened.code() != Errc::kDamaged) {
@@ -42,7 +21,7 @@ int RunCat(const std::string& archive, const std::vector<std::string>& names) {
   bool failed = !opened.ok();
   if (failed) PrintError(opened.message() + " (only the entries before the damage are read)");
 
-  platform::SetBinaryMode(stdout);
+  SetBinaryMode(stdout);
   bool writeFailed = false;
   const ArchiveReader::Sink toOutput = [&](const uint8_t* data, size_t length) {
     if (std::fwrite(data, 1, length, stdout) != length) {
@@ -52,7 +31,8 @@ int RunCat(const std::string& archive, const std::vector<std::string>& names) {
     return Status();
   };
   for (const std::string& name : names) {
-    const std::optional<size_t> entry = FindLast(reader.index(), name);
+    // Of two entries with one name, the later, as extraction leaves it.
+    const std::optional<size_t> entry = reader.index().Lookup(name);
     if (!entry) {
       PrintError("no entry " + name + " in " + archive);
       failed = true;
@@ -69,7 +49,26 @@ int RunCat(const std::string& archive, const std::vector<std::string>& names) {
     PrintError("cannot write to standard output");
     failed = true;
   }
-  return failed ? 2 : 0;
+  return failed ? kTukFailed : kTukDone;
 }
+
+CommandRun Define(CLI::App& command) {
+  struct Arguments {
+    std::string archive;
+    std::vector<std::string> names;
+  };
+  auto args = std::make_shared<Arguments>();
+  command.add_option("ARCHIVE", args->archive)->required();
+  command.add_option("NAME", args->names)->required();
+  return [args] { return Cat(args->archive, args->names); };
+}
+
+}  // namespace
+
+const Command kCatCommand = {
+    "cat",
+    "  cat ARCHIVE NAME...             write entries' bytes to standard output\n",
+    "tuk cat ARCHIVE NAME...\n  Writes the bytes of each named entry to standard output, in the order\n  given (names match regardless of the case of A-Z; of two entries with\n  one name, the later). Exits 2 when a name has no entry or an entry does\n  not decode.\n",
+    Define};
 
 }  // namespace tuk

@@ -4,9 +4,7 @@
 #include <cstring>
 #include <memory>
 
-#include "archive/common/thread_pool.h"
-#include "codec/encoder.h"
-#include "tuk/tuk_command.h"
+#include "tuk/archive_writer.h"
 
 namespace tuk {
 namespace {
@@ -23,7 +21,7 @@ class HelpText : public CLI::Formatter {
 
 }  // namespace
 
-Compression::Compression() : level(kDefaultLevel), threads(HardwareThreads()) {}
+Compression::Compression() : level(WriterOptions::kDefault), threads(0) {}
 
 void AddCompressionOptions(CLI::App& command, Compression& compression, bool withThreads) {
   for (int level = 0; level <= 9; ++level) {
@@ -31,9 +29,9 @@ void AddCompressionOptions(CLI::App& command, Compression& compression, bool wit
     command.add_flag_callback(flag, [&compression, level] { compression.level = level; })
         ->trigger_on_parse();
   }
-  command.add_flag_callback("--fast", [&compression] { compression.level = kFastestLevel; })
+  command.add_flag_callback("--fast", [&compression] { compression.level = WriterOptions::kFastest; })
       ->trigger_on_parse();
-  command.add_flag_callback("--best", [&compression] { compression.level = kSmallestLevel; })
+  command.add_flag_callback("--best", [&compression] { compression.level = WriterOptions::kSmallest; })
       ->trigger_on_parse();
   command
       .add_option_function<int>("--level", [&compression](const int& n) { compression.level = n; })
@@ -50,8 +48,19 @@ void AddCompressionOptions(CLI::App& command, Compression& compression, bool wit
   }
 }
 
+void AddVerbosityOptions(CLI::App& command, Verbosity& verbosity) {
+  command.add_flag_callback("-v", [&verbosity] { verbosity = Verbosity::kVerbose; })
+      ->trigger_on_parse();
+  command.add_flag_callback("-q", [&verbosity] { verbosity = Verbosity::kQuiet; })
+      ->trigger_on_parse();
+}
+
 int RunCommandLine(int argc, char** argv, const std::vector<Command>& commands,
-                   const char* usage, const char* version) {
+                   const char* head, const char* tail, const char* version) {
+  std::string usageText = head;
+  for (const Command& command : commands) usageText += command.synopsis;
+  usageText += tail;
+  const char* usage = usageText.c_str();
   if (argc < 2) {
     std::fputs(usage, stderr);
     return kTukUsage;

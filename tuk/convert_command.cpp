@@ -1,4 +1,4 @@
-#include "tuk/convert_command.h"
+// tuk convert: .tuk to and from the formats libarchive reads and writes.
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -13,28 +13,32 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "tuk/archive_reader.h"
 #include "tuk/archive_writer.h"
-#include "tuk/tuk_command.h"
+#include "tuk/commands.h"
+#include "tuk/output_file.h"
 
 namespace tuk {
 namespace {
 
-std::string Lower(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-  }
-  return text;
-}
+struct ConvertOptions {
+  std::string input;
+  std::string output;
+  std::string prefix;    // into a .tuk: put in front of every name, as PREFIX/name
+  int level = 5;         // into a .tuk: 0 stores files as they are, 1-9 compress
+  unsigned threads = 1;  // into a .tuk: threads that compress
+};
 
+// Extensions are matched as names are: A-Z and a-z alike.
 bool EndsWith(const std::string& text, const std::string& end) {
-  return text.size() > end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+  return text.size() > end.size() && NamesEqual(text.substr(text.size() - end.size()), end);
 }
 
-bool IsTuk(const std::string& path) { return EndsWith(Lower(path), ".tuk"); }
+bool IsTuk(const std::string& path) { return EndsWith(path, ".tuk"); }
 
 struct OutputFormat {
   const char* extension;
@@ -59,9 +63,8 @@ const OutputFormat kOutputFormats[] = {
 };
 
 const OutputFormat* FormatOf(const std::string& path) {
-  const std::string lower = Lower(path);
   for (const OutputFormat& format : kOutputFormats) {
-    if (EndsWith(lower, format.extension)) return &format;
+    if (EndsWith(path, format.extension)) return &format;
   }
   return nullptr;
 }
@@ -79,49 +82,6 @@ void ChooseLocale() {
 std::string Plural(size_t count, const char* one, const char* many) {
   return std::to_string(count) + " " + (count == 1 ? one : many);
 }
-
-// The output at OUTPUT.tmp until it is complete: synced, then renamed over
-// OUTPUT, and the directory synced; removed on every other way out. (A .tuk
-// output takes the same road inside ArchiveWriter.)
-class TemporaryOutput {
- public:
-  explicit TemporaryOutput(std::string path)
-      : path_(std::move(path)), temporary_(path_ + ".tmp") {}
-  ~TemporaryOutput() {
-    if (fd_ >= 0) close(fd_);
-    if (!committed_) unlink(temporary_.c_str());
-  }
-  TemporaryOutput(const TemporaryOutput&) = delete;
-  TemporaryOutput& operator=(const TemporaryOutput&) = delete;
-
-  bool Open() {
-    fd_ = open(temporary_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    return fd_ >= 0;
-  }
-  int fd() const { return fd_; }
-  const std::string& name() const { return temporary_; }
-
-  bool Commit() {
-    const bool synced = fsync(fd_) == 0;
-    const bool closed = close(fd_) == 0;
-    fd_ = -1;
-    if (!synced || !closed || rename(temporary_.c_str(), path_.c_str()) != 0) return false;
-    committed_ = true;
-    const size_t slash = path_.rfind('/');
-    const std::string directory =
-        slash == std::string::npos ? "." : slash == 0 ? "/" : path_.substr(0, slash);
-    const int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    const bool durable = fd >= 0 && fsync(fd) == 0;
-    if (fd >= 0) close(fd);
-    return durable;
-  }
-
- private:
-  std::string path_;
-  std::string temporary_;
-  int fd_ = -1;
-  bool committed_ = false;
-};
 
 struct ReadArchive {
   struct archive* handle = archive_read_new();
@@ -286,12 +246,21 @@ int OutOfTuk(const ConvertOptions& options, const OutputFormat& format) {
     PrintError(options.output + ": " + out.Message());
     return kTukFailed;
   }
-  TemporaryOutput target(options.output);
-  if (!target.Open()) {
-    PrintError("cannot create " + target.name() + ": " + std::strerror(errno));
+  OutputFile target(options.output);
+  const Status created = target.Open();
+  if (!created.ok()) {
+    PrintError(created.message() + ": " + std::strerror(errno));
     return kTukFailed;
   }
-  if (archive_write_open_fd(out.handle, target.fd()) != ARCHIVE_OK) {
+  // libarchive writes through the output file, which is moved into place
+  // only when complete; a file needs no padding to a whole block.
+  archive_write_set_bytes_in_last_block(out.handle, 1);
+  const auto write = [](struct archive*, void* file, const void* data, size_t length) {
+    return static_cast<OutputFile*>(file)->Write(data, length).ok()
+               ? static_cast<la_ssize_t>(length)
+               : static_cast<la_ssize_t>(-1);
+  };
+  if (archive_write_open(out.handle, &target, nullptr, write, nullptr) != ARCHIVE_OK) {
     PrintError(options.output + ": " + out.Message());
     return kTukFailed;
   }
@@ -342,15 +311,14 @@ int OutOfTuk(const ConvertOptions& options, const OutputFormat& format) {
     PrintError(options.output + ": " + out.Message() + " (nothing written)");
     return kTukFailed;
   }
-  if (!target.Commit()) {
-    PrintError("cannot write " + options.output);
+  const Status committed = target.Commit();
+  if (!committed.ok()) {
+    PrintError(committed.message());
     return kTukFailed;
   }
   if (leftOut) PrintError("some entries were left out of " + options.output);
   return leftOut ? kTukFailed : kTukDone;
 }
-
-}  // namespace
 
 const char* ConvertFormats() {
   return ".tar, .tar.gz, .tgz, .tar.bz2, .tar.xz, .tar.zst, .zip, .7z, .cpio";
@@ -388,5 +356,32 @@ int RunConvert(const ConvertOptions& options) {
   }
   return OutOfTuk(options, *format);
 }
+
+CommandRun Define(CLI::App& command) {
+  struct Arguments {
+    ConvertOptions options;
+    Compression compression;
+  };
+  auto args = std::make_shared<Arguments>();
+  command.add_option("INPUT", args->options.input)->required();
+  command.add_option("OUTPUT", args->options.output)->required();
+  command.add_option("--prefix", args->options.prefix)->type_name("NAME")->take_last();
+  AddCompressionOptions(command, args->compression, true);
+  return [args] {
+    args->options.level = args->compression.level;
+    args->options.threads = args->compression.threads != 0 ? args->compression.threads
+                                                           : std::thread::hardware_concurrency();
+    return RunConvert(args->options);
+  };
+}
+
+}  // namespace
+
+const Command kConvertCommand = {
+    "convert",
+    "  convert INPUT OUTPUT [--prefix NAME] [-0..-9] [-j N]\n"
+    "                                  between .tuk and tar, zip, 7z and more\n",
+    "tuk convert INPUT OUTPUT [--prefix NAME] [-0..-9 | --level N | --fast | --best] [-j N]\n  Converts any archive libarchive reads (tar and its compressed forms,\n  zip, 7z, cpio, ...) into a .tuk, or a .tuk into the format OUTPUT's\n  extension names (.tar, .tar.gz, .tgz, .tar.bz2, .tar.xz, .tar.zst, .zip,\n  .7z, .cpio). Into a .tuk: --prefix NAME puts NAME/ in front of every\n  name, and the levels are those of tuk pack; directories, links and other\n  non-files are skipped and counted, unsafe names refused.\n",
+    Define};
 
 }  // namespace tuk

@@ -5,12 +5,9 @@
 // request; compressed ones are decoded whole on their first read and kept
 // in a DecodedCache. Requests are served on libfuse's worker threads.
 #define FUSE_USE_VERSION 34
-#include "tuk/mount_command.h"
 
 #include <fuse_lowlevel.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -26,8 +23,9 @@
 
 #include "tuk/archive_reader.h"
 #include "tuk/archive_tree.h"
+#include "tuk/commands.h"
 #include "tuk/decoded_cache.h"
-#include "tuk/tuk_command.h"
+#include "tuk/paths.h"
 
 namespace tuk {
 namespace {
@@ -339,64 +337,17 @@ std::string OptionValue(const std::string& text) {
   return escaped;
 }
 
-std::string AbsolutePath(const std::string& path) {
-  if (!path.empty() && path[0] == '/') return path;
-  std::vector<char> cwd(4096);
-  if (getcwd(cwd.data(), cwd.size()) == nullptr) return path;
-  return std::string(cwd.data()) + "/" + path;
-}
+struct MountOptions {
+  std::string archive;
+  std::string directory;
+  bool foreground = false;              // serve in this process until unmounted
+  uint64_t cacheBytes = 256ull << 20;   // decoded entries of a compressed archive
+};
 
-// path made absolute, with ".", ".." and repeated '/' resolved by name
-// only: the mount point of a server that died cannot be looked up.
-std::string NormalPath(const std::string& path) {
-  const std::string absolute = AbsolutePath(path);
-  std::vector<std::string> parts;
-  size_t start = 0;
-  for (size_t at = 0; at <= absolute.size(); ++at) {
-    if (at < absolute.size() && absolute[at] != '/') continue;
-    const std::string part = absolute.substr(start, at - start);
-    if (part == "..") {
-      if (!parts.empty()) parts.pop_back();
-    } else if (!part.empty() && part != ".") {
-      parts.push_back(part);
-    }
-    start = at + 1;
-  }
-  std::string normal;
-  for (const std::string& part : parts) normal += "/" + part;
-  return normal.empty() ? "/" : normal;
-}
-
-// The file system type of the mount at directory ("" when none is there),
-// from /proc/self/mounts, whose fields escape blanks and '\' as octal.
-std::string MountedType(const std::string& directory) {
-  std::FILE* mounts = std::fopen("/proc/self/mounts", "r");
-  if (mounts == nullptr) return "";
-  auto unescape = [](const std::string& field) {
-    std::string text;
-    for (size_t i = 0; i < field.size(); ++i) {
-      if (field[i] == '\\' && i + 3 < field.size()) {
-        text += static_cast<char>(std::strtol(field.substr(i + 1, 3).c_str(), nullptr, 8));
-        i += 3;
-      } else {
-        text += field[i];
-      }
-    }
-    return text;
-  };
-  std::string type;
-  char line[8192];
-  while (std::fgets(line, sizeof line, mounts) != nullptr) {
-    char source[4096], target[4096], kind[256];
-    if (std::sscanf(line, "%4095s %4095s %255s", source, target, kind) != 3) continue;
-    if (unescape(target) == directory) type = kind;  // the last mount there is on top
-  }
-  std::fclose(mounts);
-  return type;
-}
-
-}  // namespace
-
+// Opens the archive, refuses it (exit 2, nothing mounted) when its index is
+// damaged, mounts it on directory and serves it: in the background once the
+// mount is ready (this call then returns 0 at once), or here until it is
+// unmounted or interrupted.
 int RunMount(const MountOptions& options) {
   Mounted m(options.cacheBytes);
   const Status opened = m.reader.Open(options.archive);
@@ -483,41 +434,32 @@ int RunMount(const MountOptions& options) {
   return result;
 }
 
-int RunUnmount(const std::string& directory) {
-  // The mount table names the directory with every link resolved; the
-  // mount point of a server that died cannot be resolved, only normalized.
-  std::string target = NormalPath(directory);
-  if (char* resolved = realpath(directory.c_str(), nullptr)) {
-    target = resolved;
-    std::free(resolved);
-  }
-  if (geteuid() != 0) {
-    // fusermount3 unmounts what this user mounted, and nothing else.
-    const pid_t child = fork();
-    if (child == 0) {
-      execlp("fusermount3", "fusermount3", "-u", "--", target.c_str(),
-             static_cast<char*>(nullptr));
-      std::fprintf(stderr, "tuk: cannot run fusermount3: %s\n", std::strerror(errno));
-      _exit(127);
-    }
-    int status = 0;
-    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) ||
-        WEXITSTATUS(status) != 0) {
-      PrintError("cannot unmount " + directory);
-      return kTukFailed;
-    }
-    return kTukDone;
-  }
-  const std::string type = MountedType(target);
-  if (type.compare(0, 4, "fuse") != 0) {
-    PrintError("nothing mounted with FUSE at " + directory);
-    return kTukFailed;
-  }
-  if (umount2(target.c_str(), UMOUNT_NOFOLLOW) != 0) {
-    PrintError("cannot unmount " + directory + ": " + std::strerror(errno));
-    return kTukFailed;
-  }
-  return kTukDone;
+CommandRun Define(CLI::App& command) {
+  struct Arguments {
+    MountOptions options;
+    uint64_t cacheMiB = 256;
+  };
+  auto args = std::make_shared<Arguments>();
+  command.add_option("ARCHIVE", args->options.archive)->required();
+  command.add_option("DIR", args->options.directory)->required();
+  command.add_flag("-f", args->options.foreground);
+  command.add_option("--cache-size", args->cacheMiB)
+      ->type_name("MiB")
+      ->check(CLI::Range(uint64_t{0}, uint64_t{1} << 30))
+      ->take_last();
+  return [args] {
+    args->options.cacheBytes = args->cacheMiB << 20;
+    return RunMount(args->options);
+  };
 }
+
+}  // namespace
+
+const Command kMountCommand = {
+    "mount",
+    "  mount ARCHIVE DIR [-f] [--cache-size MiB]\n"
+    "                                  show ARCHIVE at DIR, read-only (FUSE)\n",
+    "tuk mount ARCHIVE DIR [-f] [--cache-size MiB]\n  Shows the entries of ARCHIVE as read-only files below DIR (FUSE), and\n  returns once the mount is ready; -f serves in the foreground until\n  Ctrl-C. Compressed entries are decoded once and kept in a cache of\n  MiB mebibytes (default 256). tuk unmount DIR ends it.\n",
+    Define};
 
 }  // namespace tuk

@@ -1,7 +1,5 @@
 #include "tuk/index.h"
 
-#include "archive/format/entry_list.h"
-
 namespace tuk {
 
 uint64_t Index::TotalSize() const {
@@ -18,19 +16,18 @@ uint64_t Index::TotalStoredSize() const {
 
 std::optional<size_t> Index::Find(std::string_view name) const {
   for (size_t i = 0; i < entries_.size(); ++i) {
-    const std::string& candidate = entries_[i].name;
-    if (candidate.size() == name.size() &&
-        EqualIgnoringAsciiCase(candidate.data(), name.data(),
-                               static_cast<uint32_t>(name.size()))) {
-      return i;
-    }
+    if (NamesEqual(entries_[i].name, name)) return i;
   }
   return std::nullopt;
 }
 
-bool IsSafeName(std::string_view name) {
-  return name.size() <= 0xFFFFFFFFu &&
-         IsSafeEntryName(name.data(), static_cast<uint32_t>(name.size()));
+std::optional<size_t> Index::Lookup(std::string_view name) const {
+  std::optional<size_t> caseless;
+  for (size_t i = entries_.size(); i-- > 0;) {
+    if (entries_[i].name == name) return i;
+    if (!caseless && NamesEqual(entries_[i].name, name)) caseless = i;
+  }
+  return caseless;
 }
 
 }  // namespace tuk

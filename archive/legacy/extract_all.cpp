@@ -6,8 +6,9 @@
 #include <vector>
 
 #include "archive/legacy/messages.h"
-#include "archive/read/pipelined_extraction.h"
+#include "archive/legacy/report_lines.h"
 #include "archive/legacy/tuk_file.h"
+#include "archive/read/extractor.h"
 
 namespace tuk {
 
@@ -22,7 +23,7 @@ uint32_t freeDiskSpaceMB(const char* path) {
 
 uint32_t TukFile::ExtractAll(const char* strExtractPath) {
   if (strExtractPath == nullptr) return 2;
-  if (tukFileStream_openFail() != 0) {
+  if (!archiveFile_.IsOpen() && tukFileStream_openFail() != 0) {
     messages.TraceError("ERROR! Could not open .tuk file\n");
     return 3;
   }
@@ -37,19 +38,19 @@ uint32_t TukFile::ExtractAll(const char* strExtractPath) {
 
   bool extracted = true;
   {
-    PipelinedExtraction run(*this, strExtractPath, true, PipelinedExtraction::WorkersFor(*this));
+    Extractor& run = ExtractorFor(strExtractPath, Extractor::DefaultWorkers());
     for (uint32_t i = 0; i < entries.size() && extracted; ++i) {
-      context.ShowStatus(entries.At(i).name);
-      extracted = run.Extract(i);
+      context.ShowStatus(entries[i].name.c_str());
+      extracted = run.Extract(entries[i]);
     }
     extracted = run.Finish() && extracted;
   }
+  extractor_.reset();
   uint32_t result = 0;
   if (!extracted) {
     messages.TraceError("ERROR! Could not extract file!\n");
     result = 5;
   }
-  tukFileStream.Abandon();
   return result;
 }
 
@@ -85,7 +86,8 @@ int unpackTukFiles(char* tukPattern, TukFile* archive,
   int result = 0;
   try {
     std::vector<platform::DirEntry> found;
-    platform::ListDirectory(tukPattern, found, archive->context.faults);
+    const LegacyEnvironment environment(archive->context);
+    environment.env().disk->List(tukPattern, found);
     for (const platform::DirEntry& item : found) {
       if (item.isDirectory || item.isSpecial) continue;
       if (insertionPoint + item.name.size() >= kPathBufferSize) {

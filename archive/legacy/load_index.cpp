@@ -1,11 +1,9 @@
 // Reading an archive's header and index into the archive object.
 #include <cstring>
-#include <new>
 
-#include "archive/common/checksum.h"
-#include "archive/format/index_format.h"
-#include "archive/legacy/messages.h"
+#include "archive/format/index_io.h"
 #include "archive/legacy/tuk_file.h"
+#include "archive/read/extractor.h"
 
 namespace tuk {
 
@@ -16,8 +14,8 @@ bool ArchiveIndexReadable(const char* path) {
 }
 
 uint32_t TukFile::tukFileStream_openFail() {
-  tukFileStream.Abandon();
-  return tukFileStream.Open(tuk_file_name, platform::File::Mode::Read) ? 0 : 2;
+  extractor_.reset();  // it reads the file being closed
+  return archiveFile_.Open(tuk_file_name) ? 0 : 2;
 }
 
 void TukFile::LoadIndex(const char* archivePath) {
@@ -31,38 +29,26 @@ void TukFile::LoadIndex(const char* archivePath) {
     messages.Trace("tukFileStream_openFail() \n");
     return;
   }
-  tukFileStream.Abandon();
 
-  platform::RandomAccessFile file;
+  // The file stays open for the extractions that follow.
   Index index;
-  indexDamaged = !file.Open(tuk_file_name) || !ReadIndex(file, index).ok();
-  archiveSize = static_cast<uint32_t>(file.Length());
-  if (file.Length() >= 8) {
+  indexDamaged = !ReadIndex(archiveFile_, index).ok();
+  archiveSize = static_cast<uint32_t>(archiveFile_.Length());
+  if (archiveFile_.Length() >= 8) {
     indexOffset = index.indexOffset();
     mode = index.mode();
   }
-
-  // Entries are kept up to the first that does not fit the name field,
+  // Entries are kept up to the first whose name passes 259 characters,
   // which counts as damage like a record cut short.
   totalSize = 0;
-  try {
-    entries.Clear();
-    entries.Reserve(static_cast<uint32_t>(index.size()));
-    for (const Entry& source : index.entries()) {
-      IndexEntry entry;
-      if (!SetEntryName(entry, source.name.data(), static_cast<uint32_t>(source.name.size()))) {
-        indexDamaged = true;
-        break;
-      }
-      entry.storedSize = source.storedSize;
-      entry.size = source.size;
-      entry.offset = source.offset;
-      entry.checksum = source.checksum();
-      entries.Append(entry);
-      totalSize += entry.size;
+  entries.clear();
+  for (const Entry& entry : index.entries()) {
+    if (entry.name.size() > kMaxNameLength) {
+      indexDamaged = true;
+      break;
     }
-  } catch (const std::bad_alloc&) {
-    indexDamaged = true;
+    entries.push_back(entry);
+    totalSize += entry.size;
   }
   if (indexDamaged) messages.TraceError("ERROR! Damaged index in %s\n", tuk_file_name);
 }

@@ -19,27 +19,8 @@ bool Messages::Shown(bool unpackOnly, bool error) const {
 void Messages::Write(bool unpackOnly, bool error, const char* format,
                      std::va_list args) const {
   if (!Shown(unpackOnly, error)) return;
-  if (held_ != nullptr) {
-    std::va_list measure;
-    va_copy(measure, args);
-    const int length = std::vsnprintf(nullptr, 0, format, measure);
-    va_end(measure);
-    if (length <= 0) return;
-    const size_t start = held_->size();
-    held_->resize(start + static_cast<size_t>(length) + 1);
-    std::vsnprintf(&(*held_)[start], static_cast<size_t>(length) + 1, format, args);
-    held_->resize(start + static_cast<size_t>(length));
-    return;
-  }
   std::FILE* out = stream_ != nullptr ? stream_ : stdout;
   std::vfprintf(out, format, args);
-  std::fflush(out);
-}
-
-void Messages::Replay(const std::string& text) const {
-  if (text.empty()) return;
-  std::FILE* out = stream_ != nullptr ? stream_ : stdout;
-  std::fwrite(text.data(), 1, text.size(), out);
   std::fflush(out);
 }
 

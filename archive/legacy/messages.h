@@ -14,14 +14,7 @@
 #include <cstdio>
 #include <string>
 
-#if defined(__MINGW32__)
-// MinGW's C++ runtime formats the C99 way (%zu, %llu), not the MSVCRT way.
-#define TUK_PRINTF_FORMAT(fmt, args) __attribute__((format(gnu_printf, fmt, args)))
-#elif defined(__GNUC__)
-#define TUK_PRINTF_FORMAT(fmt, args) __attribute__((format(printf, fmt, args)))
-#else
-#define TUK_PRINTF_FORMAT(fmt, args)
-#endif
+#include "archive/common/printf_format.h"
 
 namespace tuk {
 
@@ -42,17 +35,6 @@ class Messages {
 
   MessageSet set() const { return set_; }
 
-  // A copy whose shown lines are appended to text rather than written, for
-  // a caller that may only learn later whether they are to be seen;
-  // Replay writes such text where this object's lines go. Notice is never
-  // held back.
-  Messages HoldingIn(std::string* text) const {
-    Messages holding = *this;
-    holding.held_ = text;
-    return holding;
-  }
-  void Replay(const std::string& text) const;
-
   // Each call writes its formatted text and flushes; the format carries
   // its own line ends.
   void Say(const char* format, ...) const TUK_PRINTF_FORMAT(2, 3);
@@ -71,7 +53,6 @@ class Messages {
 
   MessageSet set_ = MessageSet::Common;
   std::FILE* stream_ = nullptr;
-  std::string* held_ = nullptr;  // not owned
 };
 
 }  // namespace tuk

@@ -1,11 +1,9 @@
 #include "archive/legacy/path_checks.h"
 
 #include <cstring>
-#include <filesystem>
-#include <system_error>
 
-#include "archive/format/entry_list.h"
-#include "archive/format/format.h"
+#include "archive/common/names.h"
+#include "archive/format/layout.h"
 #include "archive/legacy/messages.h"
 
 namespace tuk {
@@ -22,14 +20,16 @@ void SayPaths(const Messages& messages, const char* strDirSource,
   messages.Say("strDirSource: %s strTukName: %s\n", strDirSource, strTukName);
 }
 
-}  // namespace
-
+// A-Z to a-z in place, over at most the first 512 characters.
 void lowerCasePath(char* text) {
   for (uint32_t i = 0; i < kPathBufferSize && text[i] != '\0'; ++i) {
-    if (text[i] >= 'A' && text[i] <= 'Z') text[i] = static_cast<char>(text[i] + 32);
+    text[i] = FoldAscii(text[i]);
   }
 }
 
+// 1 when text holds a control character, a byte above 122 ('{', '|', '}',
+// '~' and 127 among them), '"', '*', '<', '>', '?', or a ':' anywhere but
+// the second place (allowed there when allowDriveColon is 1); else 0.
 uint32_t hasIllegalChars(const char* text, int allowDriveColon) {
   for (uint32_t i = 0; i < kPathBufferSize && text[i] != '\0'; ++i) {
     const signed char c = static_cast<signed char>(text[i]);
@@ -40,29 +40,7 @@ uint32_t hasIllegalChars(const char* text, int allowDriveColon) {
   return 0;
 }
 
-bool PathIsInside(const std::string& path, const std::string& directory) {
-  namespace fs = std::filesystem;
-  std::error_code error;
-  const fs::path inner = fs::weakly_canonical(fs::absolute(path, error), error);
-  const fs::path outer = fs::weakly_canonical(fs::absolute(directory, error), error);
-  auto same = [](const fs::path& a, const fs::path& b) {
-#ifdef _WIN32
-    const std::string x = a.string();
-    const std::string y = b.string();
-    return x.size() == y.size() &&
-           EqualIgnoringAsciiCase(x.c_str(), y.c_str(), static_cast<uint32_t>(x.size()));
-#else
-    return a == b;
-#endif
-  };
-  auto i = inner.begin();
-  for (const fs::path& component : outer) {
-    if (component.empty()) continue;  // a trailing separator
-    if (i == inner.end() || !same(*i, component)) return false;
-    ++i;
-  }
-  return true;
-}
+}  // namespace
 
 uint32_t checkPackPaths(char* strDirSource, char* strTukName,
                         const Messages& messages) {

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 
 #include "archive/legacy/messages.h"
 
@@ -16,18 +15,5 @@ namespace tuk {
 // with "ERROR! Path too long: ").
 uint32_t checkPackPaths(char* strDirSource, char* strTukName,
                         const Messages& messages = Messages());
-
-// Whether path is directory itself or lies below it, comparing whole
-// components of both paths once resolved (links, "." and ".." followed as
-// far as the paths exist; A-Z against a-z on Windows, as its file names do).
-bool PathIsInside(const std::string& path, const std::string& directory);
-
-// A-Z to a-z in place, over at most the first 512 characters.
-void lowerCasePath(char* text);
-
-// 1 when text holds a control character, a byte above 126, '{', '|', '}',
-// '~', '"', '*', '<', '>', '?', or a ':' anywhere but the second place
-// (allowed there when allowDriveColon is 1); else 0.
-uint32_t hasIllegalChars(const char* text, int allowDriveColon);
 
 }  // namespace tuk

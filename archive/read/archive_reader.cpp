@@ -4,20 +4,39 @@
 #include <new>
 
 #include "archive/common/checksum.h"
-#include "archive/format/format.h"
-#include "archive/format/index_format.h"
-#include "codec/decoder.h"
+#include "archive/format/index_io.h"
+#include "archive/format/layout.h"
+#include "archive/read/reader_access.h"
 #include "platform/platform.h"
 
 namespace tuk {
 namespace {
 
-// A segmented payload yields at most 255 bytes per payload byte (the
-// longest match an extended length can describe).
-constexpr uint64_t kMaxExpansion = 256;
-
 Status EntryFault(const Entry& entry, const char* what) {
   return Status(Errc::kDamaged, entry.name + ": " + what);
+}
+
+// Why a read of entry did not yield its bytes.
+Status ReadFailure(const EntrySource& source, const Entry& entry, const EntryRead& read) {
+  if (read.noMemory) return Status(Errc::kNoMemory, entry.name + ": no memory to read it");
+  if (source.mode != kModeStored && source.mode != kModeSegmented) {
+    return EntryFault(entry, "the archive's mode has no payload form");
+  }
+  if (uint64_t{entry.offset} + entry.storedSize > source.file.Length()) {
+    return EntryFault(entry, "the payload runs past the end of the file");
+  }
+  if (source.mode == kModeStored && entry.storedSize != entry.size) {
+    return EntryFault(entry, "the stored size differs from the size");
+  }
+  if (source.mode == kModeSegmented && entry.size > uint64_t{entry.storedSize} * kMaxExpansion) {
+    return EntryFault(entry, "the payload cannot hold the entry's size");
+  }
+  if (source.mode == kModeStored) return Status(Errc::kIo, entry.name + ": the payload cannot be read");
+  return EntryFault(entry, "the payload does not decode to the entry's size");
+}
+
+Status ChecksumFault(const Entry& entry) {
+  return EntryFault(entry, "the bytes do not match the entry's checksum");
 }
 
 }  // namespace
@@ -26,6 +45,10 @@ struct ArchiveReader::State {
   platform::RandomAccessFile file;
   Index index;
 };
+
+const platform::RandomAccessFile& ReaderAccess::File(const ArchiveReader& reader) {
+  return reader.state_->file;
+}
 
 ArchiveReader::ArchiveReader() : state_(std::make_unique<State>()) {}
 ArchiveReader::~ArchiveReader() = default;
@@ -90,7 +113,7 @@ Status ArchiveReader::Read(size_t i, std::vector<uint8_t>& bytes) const {
   if (expected != 0 && ChecksumsAvailable() &&
       EntryChecksum(bytes.data(), bytes.size()) != expected) {
     bytes.clear();
-    return EntryFault(state_->index[i], "the bytes do not match the entry's checksum");
+    return ChecksumFault(state_->index[i]);
   }
   return Status();
 }
@@ -98,45 +121,52 @@ Status ArchiveReader::Read(size_t i, std::vector<uint8_t>& bytes) const {
 Status ArchiveReader::ReadUnverified(size_t i, std::vector<uint8_t>& bytes) const {
   if (i >= state_->index.size()) return Status(Errc::kNotFound, "no entry " + std::to_string(i));
   const Entry& entry = state_->index[i];
-  const uint32_t mode = state_->index.mode();
-  if (mode == kModeStored) {
-    if (entry.storedSize != entry.size) {
-      return EntryFault(entry, "the stored size differs from the size");
-    }
-    return ReadPayload(i, bytes);
-  }
-  if (mode != kModeSegmented) return EntryFault(entry, "the archive's mode has no payload form");
-  if (entry.size > uint64_t{entry.storedSize} * kMaxExpansion) {
-    return EntryFault(entry, "the payload cannot hold the entry's size");
-  }
+  const EntrySource source = SourceOf(*this);
+  // Sized only for a payload that can yield the entry: a claimed size
+  // costs nothing until then.
   std::vector<uint8_t> payload;
-  const Status read = ReadPayload(i, payload);
-  if (!read.ok()) return read;
-  try {
-    bytes.resize(size_t{entry.size} + 1);  // room for the decoder's last scratch byte
-  } catch (const std::bad_alloc&) {
-    return Status(Errc::kNoMemory, entry.name + ": no memory for its bytes");
-  }
-  const DecodeOutcome outcome =
-      DecodePayload(payload.data(), static_cast<uint32_t>(payload.size()), bytes.data(),
-                    static_cast<uint32_t>(bytes.size()));
-  if (outcome.error != DecodeError::None || outcome.length != entry.size) {
+  const RoomFor room = [&bytes](uint64_t need, uint64_t& capacity) -> uint8_t* {
+    try {
+      bytes.resize(static_cast<size_t>(need));  // room for the decoder's last scratch byte
+    } catch (const std::bad_alloc&) {
+      return nullptr;
+    }
+    capacity = bytes.size();
+    return bytes.data();
+  };
+  const EntryRead read = ReadWhole(source, entry, room, payload);
+  if (!read.Complete(entry)) {
     bytes.clear();
-    return EntryFault(entry, "the payload does not decode to the entry's size");
+    return ReadFailure(source, entry, read);
   }
   bytes.resize(entry.size);
   return Status();
 }
 
 Status ArchiveReader::Read(size_t i, const Sink& sink) const {
-  std::vector<uint8_t> bytes;
-  const Status read = Read(i, bytes);
-  if (!read.ok()) return read;
-  constexpr size_t kPiece = 1 << 20;
-  for (size_t at = 0; at < bytes.size(); at += kPiece) {
-    const Status taken = sink(bytes.data() + at, std::min(kPiece, bytes.size() - at));
-    if (!taken.ok()) return taken;
+  if (i >= state_->index.size()) return Status(Errc::kNotFound, "no entry " + std::to_string(i));
+  const Entry& entry = state_->index[i];
+  const EntrySource source = SourceOf(*this);
+  if (!IsStreamed(source.mode, entry)) {
+    std::vector<uint8_t> bytes;
+    const Status read = Read(i, bytes);
+    if (!read.ok()) return read;
+    return bytes.empty() ? Status() : sink(bytes.data(), bytes.size());
   }
+  // Checked as the bytes go by: a mismatch is known, and told, only at the
+  // end, after the sink has had them.
+  const bool verify = entry.checksum() != 0 && ChecksumsAvailable();
+  ChecksumStream checksum;
+  Status refused;
+  const EntryRead read = ReadInBlocks(source, entry, uint64_t{entry.size} + 1,
+                                      [&](const uint8_t* data, size_t length) {
+                                        if (verify) checksum.Update(data, length);
+                                        refused = sink(data, length);
+                                        return refused.ok();
+                                      });
+  if (read.sinkStopped) return refused;
+  if (!read.Complete(entry)) return ReadFailure(source, entry, read);
+  if (verify && checksum.Digest() != entry.checksum()) return ChecksumFault(entry);
   return Status();
 }
 

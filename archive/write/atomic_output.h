@@ -7,30 +7,32 @@
 
 #include <string>
 
-#include "archive/legacy/context.h"
+#include "archive/common/environment.h"
+#include "tuk/status.h"
 
 namespace tuk {
 
 class AtomicOutput {
  public:
-  // context's messages report a failed move; its fault plan watches the
-  // syncs and the move.
-  AtomicOutput(std::string path, const Context& context);
+  // env's disk takes the syncs and the move; a move that fails is reported
+  // to its observer (kMoveFailed).
+  AtomicOutput(std::string path, const Environment& env);
   ~AtomicOutput();
   AtomicOutput(const AtomicOutput&) = delete;
   AtomicOutput& operator=(const AtomicOutput&) = delete;
 
   // The name to open and write.
   const std::string& name() const { return name_; }
-  // Makes the closed output durable and puts it at path. False when it
+  const std::string& path() const { return path_; }
+  // Makes the closed output durable and puts it at path; kIo when it
   // cannot: before the move, the output is removed and path is as it was;
   // after it (the directory could not be synced), the new file stays.
-  bool Commit();
+  Status Commit();
 
  private:
   std::string path_;
   std::string name_;
-  Context context_;
+  Environment env_;
   bool done_ = false;
 };
 

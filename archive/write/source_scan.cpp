@@ -1,27 +1,24 @@
 #include "archive/write/source_scan.h"
 
 #include <cstring>
+#include <filesystem>
 #include <new>
+#include <system_error>
 #include <string>
 #include <vector>
 
-#include "archive/format/format.h"
+#include "archive/common/names.h"
+#include "archive/format/layout.h"
 #include "platform/platform.h"
 
 namespace tuk {
 namespace {
 
-// The pattern's text in front of its first '*'.
-std::string PatternPrefix(const char* pattern) {
-  const char* star = std::strchr(pattern, '*');
-  return star != nullptr ? std::string(pattern, star) : std::string(pattern);
-}
-
-bool GatherFile(GatheredFiles& files, const Messages& messages,
+bool GatherFile(GatheredFiles& files, const Environment& env,
                 const std::string& prefix, const platform::DirEntry& item) {
   const std::string path = prefix + item.name;
   if (path.size() >= kPathBufferSize) {
-    messages.SayError("ERROR! Path too long: %s\n", path.c_str());
+    env.Tell(Event::kInputPathTooLong, path);
     ++files.skipped;
     return false;
   }
@@ -43,29 +40,21 @@ bool GatherFile(GatheredFiles& files, const Messages& messages,
 }
 
 // The file pass over one directory's listing.
-void GatherFiles(GatheredFiles& files, const Messages& messages, const std::string& prefix,
+void GatherFiles(GatheredFiles& files, const Environment& env, const std::string& prefix,
                  const std::vector<platform::DirEntry>& listing) {
   for (const platform::DirEntry& item : listing) {
     if (item.isSpecial) {
       // Nothing to read (and a pipe could block the run): left out, and said.
-      messages.SayError("ERROR! inputFile: %s\n", (prefix + item.name).c_str());
+      env.Tell(Event::kInputUnreadable, prefix + item.name);
       ++files.skipped;
     } else if (!item.isDirectory) {
-      GatherFile(files, messages, prefix, item);
+      GatherFile(files, env, prefix, item);
     }
   }
 }
 
-}  // namespace
-
-void addDirectoryFiles(GatheredFiles& files, const Context& context, const char* pattern) {
-  std::vector<platform::DirEntry> listing;
-  if (!platform::ListDirectory(pattern, listing, context.faults)) return;
-  GatherFiles(files, context.messages, PatternPrefix(pattern), listing);
-}
-
-static void ScanTree(GatheredFiles& files, const Context& context, const char* directory,
-                     bool topLevel) {
+void ScanTree(GatheredFiles& files, const Environment& env, const char* directory,
+              bool topLevel) {
   std::string pattern(directory);
   for (char& c : pattern) {
     if (c == '\\') c = '/';
@@ -74,7 +63,7 @@ static void ScanTree(GatheredFiles& files, const Context& context, const char* d
   const std::string prefix = pattern;
   pattern += '*';
   if (pattern.size() >= kPathBufferSize) {
-    context.messages.SayError("ERROR! Path too long: %s\n", pattern.c_str());
+    env.Tell(Event::kInputPathTooLong, pattern);
     ++files.skipped;
     return;
   }
@@ -82,23 +71,49 @@ static void ScanTree(GatheredFiles& files, const Context& context, const char* d
   // One listing serves both passes: the files first, then the
   // subdirectories with their whole subtrees, in listing order.
   std::vector<platform::DirEntry> listing;
-  if (!platform::ListDirectory(pattern.c_str(), listing, context.faults)) {
+  if (!env.disk->List(pattern.c_str(), listing)) {
     if (!topLevel) {
-      context.messages.SayError("ERROR! Could not list directory: %s\n", directory);
+      env.Tell(Event::kDirectoryUnlisted, directory);
       ++files.skipped;
     }
     return;
   }
-  GatherFiles(files, context.messages, prefix, listing);
+  GatherFiles(files, env, prefix, listing);
   for (const platform::DirEntry& item : listing) {
     if (!item.isDirectory) continue;
     if (item.name == "." || item.name == "..") continue;
-    ScanTree(files, context, (prefix + item.name).c_str(), false);
+    ScanTree(files, env, (prefix + item.name).c_str(), false);
   }
 }
 
-void scanDirectory(GatheredFiles& files, const Context& context, const char* directory) {
-  ScanTree(files, context, directory, true);
+}  // namespace
+
+void scanDirectory(GatheredFiles& files, const Environment& env, const char* directory) {
+  ScanTree(files, env, directory, true);
 }
+
+bool PathIsInside(const std::string& path, const std::string& directory) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  const fs::path inner = fs::weakly_canonical(fs::absolute(path, error), error);
+  const fs::path outer = fs::weakly_canonical(fs::absolute(directory, error), error);
+  auto same = [](const fs::path& a, const fs::path& b) {
+#ifdef _WIN32
+    const std::string x = a.string();
+    const std::string y = b.string();
+    return NamesEqual(x, y);
+#else
+    return a == b;
+#endif
+  };
+  auto i = inner.begin();
+  for (const fs::path& component : outer) {
+    if (component.empty()) continue;  // a trailing separator
+    if (i == inner.end() || !same(*i, component)) return false;
+    ++i;
+  }
+  return true;
+}
+
 
 }  // namespace tuk

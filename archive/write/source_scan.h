@@ -4,10 +4,11 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
-#include "archive/legacy/context.h"
-#include "archive/legacy/name_table.h"
+#include "archive/common/environment.h"
+#include "archive/write/name_table.h"
 
 namespace tuk {
 
@@ -25,9 +26,14 @@ struct GatheredFiles {
 
 // Gathers every file below directory into files. A source directory that
 // cannot be listed gathers nothing, silently; a subdirectory that cannot
-// be listed is reported and counted as left out.
-void scanDirectory(GatheredFiles& files, const Context& context, const char* directory);
-// Gathers the files (not directories) that match a wildcard pattern.
-void addDirectoryFiles(GatheredFiles& files, const Context& context, const char* pattern);
+// be listed, a path too long and anything that is neither file nor
+// directory are reported (kDirectoryUnlisted, kInputPathTooLong,
+// kInputUnreadable) and counted as left out.
+void scanDirectory(GatheredFiles& files, const Environment& env, const char* directory);
+
+// Whether path is directory itself or lies below it, comparing whole
+// components of both paths once resolved (links, "." and ".." followed as
+// far as the paths exist; A-Z against a-z on Windows, as its file names do).
+bool PathIsInside(const std::string& path, const std::string& directory);
 
 }  // namespace tuk

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "archive/legacy/messages.h"
+#include "archive/common/environment.h"
 #include "platform/platform.h"
 
 namespace tuk {
@@ -13,8 +13,8 @@ namespace tuk {
 class WriterLock {
  public:
   // Waits for the lock on archivePath (the file archivePath + ".lock"),
-  // saying once on standard error that it waits.
-  WriterLock(const std::string& archivePath, const Messages& messages);
+  // reporting once (kWaitingForLock) that it waits.
+  WriterLock(const std::string& archivePath, const Environment& env);
   // False when the lock file could not be made: writing goes on without
   // the lock, as it would on a filesystem without locks.
   bool held() const { return held_; }

@@ -50,6 +50,7 @@ class ArchiveReader {
                       size_t& got) const;
 
  private:
+  friend struct ReaderAccess;  // the library's own code reads through the same file
   struct State;
   std::unique_ptr<State> state_;
 };

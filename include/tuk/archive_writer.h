@@ -10,22 +10,28 @@
 #include <string>
 
 #include "tuk/archive_reader.h"
+#include "tuk/events.h"
 #include "tuk/status.h"
 
 namespace tuk {
 
-struct Context;  // the library's own: where lines go, and a test's fault plan
+// The library's own: the disk it writes to (its tests make one that fails
+// on purpose).
+struct Environment;
 
 struct WriterOptions {
-  // 0 stores files as they are (mode 0); 1 (fastest) to 9 (smallest)
-  // compress them (mode 1).
-  int level = 5;
+  // Compression levels: 0 stores files as they are (mode 0); 1 (fastest)
+  // to 9 (smallest) compress them (mode 1).
+  static constexpr int kStore = 0, kFastest = 1, kDefault = 5, kSmallest = 9;
+
+  int level = kDefault;
   // Threads that compress; 0 or 1 compresses on the caller's thread.
   unsigned threads = 1;
-  // Left null, failures come back only as a Status and the note that the
-  // writer waits for another one goes to standard error. The library's own
-  // tests hand in a context with a fault plan.
-  const Context* context = nullptr;
+  // Hears what the writer reports (that it waits for another writer, a
+  // failed move into place); none: nothing is told.
+  Observer* observer = nullptr;
+  // Left null: the real disk.
+  const Environment* environment = nullptr;
 };
 
 class ArchiveWriter {
@@ -39,7 +45,8 @@ class ArchiveWriter {
 
   // Appends an entry holding size bytes.
   Status AddBytes(const std::string& name, const uint8_t* data, size_t size);
-  // Appends an entry holding a file's bytes.
+  // Appends an entry holding a file's bytes, read block by block (memory
+  // stays bounded whatever the file's size).
   Status AddFile(const std::string& name, const std::string& path);
   // Appends entry i of another archive under its own name, copying its
   // payload as it is when the modes agree and recoding it when not.

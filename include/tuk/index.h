@@ -22,7 +22,9 @@ struct Entry {
   uint32_t storedSize = 0;
   uint32_t size = 0;
   uint32_t offset = 0;
-  uint8_t reserved[12] = {};
+  // What this library writes: a marker, four zeros and the checksum (0:
+  // none); read from an archive, whatever its writer put there.
+  uint8_t reserved[12] = {0xE0, 0x21, 0x13, 0x00};
 
   // The XXH3-64 of the entry's bytes that tuk's writers keep in the last
   // eight reserved bytes; 0 when the entry carries none.
@@ -30,6 +32,9 @@ struct Entry {
     uint64_t value = 0;
     for (int i = 11; i >= 4; --i) value = value << 8 | reserved[i];
     return value;
+  }
+  void set_checksum(uint64_t value) {
+    for (int i = 4; i < 12; ++i, value >>= 8) reserved[i] = static_cast<uint8_t>(value);
   }
 };
 
@@ -52,8 +57,12 @@ class Index {
 
   uint64_t TotalSize() const;
   uint64_t TotalStoredSize() const;
-  // The first entry whose name equals name, A-Z and a-z alike.
+  // The first entry whose name equals name by NamesEqual.
   std::optional<size_t> Find(std::string_view name) const;
+  // The entry a name stands for where extraction leaves one file per name:
+  // the last spelled exactly so, else the last equal by NamesEqual (the
+  // later of two entries with one name is the one extracted last).
+  std::optional<size_t> Lookup(std::string_view name) const;
 
  private:
   uint32_t mode_ = 0;
@@ -61,6 +70,10 @@ class Index {
   std::vector<Entry> entries_;
   bool complete_ = true;
 };
+
+// The rule every lookup by name follows: equal length, and equal bytes
+// with A-Z taken as a-z.
+bool NamesEqual(std::string_view a, std::string_view b);
 
 // Whether name stays inside the directory it is extracted into: not
 // absolute ('/' or '\' first, or a drive letter and ':'), no ".."

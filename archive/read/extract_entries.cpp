@@ -1,0 +1,81 @@
+#include "tuk/extract.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "archive/common/environment.h"
+#include "archive/read/extractor.h"
+#include "archive/read/reader_access.h"
+
+namespace tuk {
+namespace {
+
+// Room on the destination on top of the entries' bytes.
+constexpr uint64_t kFreeSpaceMargin = uint64_t{16} << 20;
+
+}  // namespace
+
+Status Extract(const ArchiveReader& reader, const std::vector<size_t>& which,
+               const ExtractOptions& options, ExtractSummary* summary) {
+  Environment env;
+  if (options.environment != nullptr) env = *options.environment;
+  if (options.observer != nullptr) env.observer = options.observer;
+  ExtractSummary counted;
+  ExtractSummary& done = summary != nullptr ? *summary : counted;
+  done = ExtractSummary();
+
+  // Like unzip -d, a missing directory is made, and its parents with it.
+  std::error_code error;
+  std::filesystem::create_directories(options.directory, error);
+  if (!std::filesystem::is_directory(options.directory, error)) {
+    return Status(Errc::kIo, "cannot make directory " + options.directory);
+  }
+  const Index& index = reader.index();
+  std::vector<size_t> all;
+  const std::vector<size_t>* order = &which;
+  if (which.empty()) {
+    all.resize(index.size());
+    for (size_t i = 0; i < all.size(); ++i) all[i] = i;
+    order = &all;
+  }
+  uint64_t bytes = 0;
+  for (size_t i : *order) {
+    if (i >= index.size()) return Status(Errc::kInvalidArgument, "no entry " + std::to_string(i));
+    bytes += index[i].size;
+  }
+  uint64_t free = 0;
+  if (options.checkFreeSpace &&
+      (!platform::FreeSpaceBytes(options.directory.c_str(), free) ||
+       bytes + kFreeSpaceMargin > free)) {
+    return Status(Errc::kTooLarge, "not enough free space in " + options.directory);
+  }
+
+  ExtractSettings settings;
+  settings.root = std::filesystem::absolute(options.directory, error).string();
+  settings.stopAtFailure = options.stopAtFailure;
+  settings.verifyChecksums = options.verifyChecksums;
+  settings.workers = options.workers != 0 ? options.workers : Extractor::DefaultWorkers();
+  Extractor run(SourceOf(reader), settings, env);
+  Progress progress;
+  progress.filesTotal = order->size();
+  progress.bytesTotal = bytes;
+  for (size_t i : *order) {
+    const Entry& entry = index[i];
+    progress.current = entry.name.c_str();
+    env.Advance(progress);
+    if (!run.Extract(entry) && options.stopAtFailure) break;
+    ++progress.filesDone;
+    progress.bytesDone += entry.size;
+  }
+  run.Finish();
+  done.failed = run.failures();
+  done.extracted = run.extracted();
+  if (done.failed > 0) {
+    return Status(Errc::kDamaged, std::to_string(done.failed) + " entries could not be extracted");
+  }
+  progress.finished = true;
+  env.Advance(progress);
+  return Status();
+}
+
+}  // namespace tuk

@@ -1,0 +1,91 @@
+// Replacing, deleting and recoding entries of an existing archive, each a
+// rewrite under the writer lock from an index read under it.
+#include "tuk/edit.h"
+
+#include "archive/common/environment.h"
+#include "archive/common/forward.h"
+#include "archive/common/thread_pool.h"
+#include "archive/format/layout.h"
+#include "archive/read/reader_access.h"
+#include "archive/write/rewrite.h"
+#include "archive/write/writer_lock.h"
+
+namespace tuk {
+namespace {
+
+Environment EnvironmentOf(const EditOptions& options) {
+  Environment env;
+  if (options.environment != nullptr) env = *options.environment;
+  if (options.observer != nullptr) env.observer = options.observer;
+  return env;
+}
+
+// The archive's index, read whole: a damaged one is not rewritten, as the
+// entries behind the damage would be lost.
+Status OpenWhole(const std::string& path, ArchiveReader& reader) {
+  const Status opened = reader.Open(path);
+  if (opened.ok() || opened.code() == Errc::kNotFound) return opened;
+  return Status(opened.code(), opened.message() + " (it is not changed)");
+}
+
+PayloadSettings SettingsFor(uint32_t mode, const EditOptions& options) {
+  PayloadSettings settings;
+  settings.mode = mode;
+  settings.level = options.level;
+  settings.threads = options.threads != 0 ? options.threads : HardwareThreads();
+  settings.checksums = true;
+  return settings;
+}
+
+}  // namespace
+
+Status ReplaceEntry(const std::string& archive, const std::string& name, const std::string& file,
+                    const EditOptions& options) {
+  if (name.empty() || name.size() > kMaxNameLength || !IsSafeName(name)) {
+    return Status(Errc::kUnsafeName, "not a usable entry name: " + name);
+  }
+  const Environment env = EnvironmentOf(options);
+  // The index is read under the lock, so no other writer's entries are lost.
+  const WriterLock lock(archive, env);
+  ArchiveReader reader;
+  TUK_FORWARD_IF_ERROR(OpenWhole(archive, reader));
+  const Index& index = reader.index();
+  std::vector<Entry> entries = index.entries();
+  const size_t at = index.Lookup(name).value_or(entries.size());
+  uint32_t indexOffset = index.indexOffset();
+  Status read;
+  const AddPayload addNew = [&](EntryWriter& writer, const std::string& entryName) {
+    const uint32_t skipped = writer.skipped();
+    TUK_FORWARD_IF_ERROR(writer.AddFile(file, entryName));
+    if (writer.skipped() != skipped) read = Status(Errc::kNotFound, "cannot read " + file);
+    return read;
+  };
+  const uint32_t mode = index.mode();
+  return ReplaceInPlace(archive, mode, indexOffset, entries, at, name, addNew,
+                        SettingsFor(mode, options), env);
+}
+
+Status DeleteEntries(const std::string& archive,
+                     const std::function<bool(const Entry& entry)>& selected,
+                     const EditOptions& options, size_t* deleted) {
+  const Environment env = EnvironmentOf(options);
+  const WriterLock lock(archive, env);
+  ArchiveReader reader;
+  TUK_FORWARD_IF_ERROR(OpenWhole(archive, reader));
+  const Index& index = reader.index();
+  return RewriteKeeping(
+      archive, SourceOf(reader), index, [&](size_t i) { return !selected(index[i]); },
+      SettingsFor(index.mode(), options), true, env, deleted);
+}
+
+Status Recompress(const std::string& archive, const EditOptions& options) {
+  const Environment env = EnvironmentOf(options);
+  const WriterLock lock(archive, env);
+  ArchiveReader reader;
+  TUK_FORWARD_IF_ERROR(OpenWhole(archive, reader));
+  const uint32_t mode = options.level > 0 ? kModeSegmented : kModeStored;
+  return RewriteKeeping(archive, SourceOf(reader), reader.index(), [](size_t) { return true; },
+                        SettingsFor(mode, options), false, env);
+}
+
+}  // namespace tuk

@@ -1,0 +1,553 @@
+#include "archive/write/entry_writer.h"
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <new>
+
+#include "archive/common/byte_copy.h"
+#include "archive/common/checksum.h"
+#include "archive/common/forward.h"
+#include "archive/format/layout.h"
+#include "archive/write/compress_pipeline.h"
+#include "codec/encoder.h"
+#include "codec/literal_runs.h"
+
+namespace tuk {
+namespace {
+
+// A multiple of the segment size, small enough to stay in the processor's
+// cache between the read that fills it and the write that empties it.
+constexpr uint32_t kBlockSize = 64 * 1024;
+// Pieces of a big file compressed as one job each, with the 32 KiB before
+// them that their matches may reach.
+constexpr size_t kPieceSize = 16 * size_t{kSegmentSize};
+constexpr size_t kWindow = kSegmentSize - 1;
+
+// The payload of an empty file in mode 1: one segment whose stream is the
+// empty literal count and the end marker.
+constexpr uint8_t kEmptySegmentedPayload[20] = {
+    0x01, 0x00, 0x00, 0x00, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00,
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x11, 0x11, 0x00, 0x00};
+
+Status WriteFailed() { return Status(Errc::kIo, "cannot write the archive"); }
+
+uint32_t SegmentCount(uint32_t size) { return size == 0 ? 0 : ((size - 1) >> kSegmentShift) + 1; }
+
+}  // namespace
+
+// One payload built from bytes fed in order, whatever its size, in the
+// archive's form: stored as it is, as segments of one literal run each, or
+// compressed in pieces on the pipeline's threads. Memory stays a few
+// blocks (and pieces in flight) whatever the size.
+class PayloadStream {
+ public:
+  PayloadStream(platform::File& out, CompressPipeline* pipeline, Entry entry, bool checksum)
+      : out_(out), pipeline_(pipeline), entry_(std::move(entry)), checksum_(checksum) {}
+
+  // Writes what comes before the bytes: a segment table, or its room.
+  Status Begin(uint32_t mode) {
+    mode_ = mode;
+    const uint32_t size = entry_.size;
+    if (mode_ != kModeSegmented) return Status();
+    const uint32_t count = SegmentCount(size);
+    std::vector<uint8_t> table;
+    try {
+      table.resize(4 + size_t{count} * kSegmentInfoSize);
+      lengths_.reserve(count);
+    } catch (const std::bad_alloc&) {
+      return Status(Errc::kNoMemory, "no memory for " + entry_.name);
+    }
+    stored_ = table.size();
+    if (pipeline_ == nullptr) {
+      // Literal runs: the table is known before any byte is read.
+      WriteU32LE(table.data(), count);
+      uint64_t streamOffset = 0;
+      for (uint32_t i = 0; i < count; ++i) {
+        const uint32_t remaining = size - (i << kSegmentShift);
+        const uint32_t length = remaining >= kSegmentSize ? kSegmentSize : remaining;
+        const uint32_t packed = LiteralRunStreamLength(length);
+        uint8_t* record = table.data() + 4 + size_t{i} * kSegmentInfoSize;
+        WriteU32LE(record, packed);
+        WriteU32LE(record + 4, length);
+        WriteU32LE(record + 8, static_cast<uint32_t>(streamOffset));
+        streamOffset += packed;
+      }
+      stored_ += streamOffset;
+      TUK_FORWARD_IF_ERROR(Fits());
+    }
+    // Compressed, the table is known only once every stream is: its room
+    // is written now and the table over it at the end.
+    return out_.Write(table.data(), table.size()) ? Status() : WriteFailed();
+  }
+
+  Status Feed(const uint8_t* data, size_t length) {
+    if (checksum_) checksumStream_.Update(data, length);
+    fed_ += length;
+    if (mode_ != kModeSegmented) {
+      return out_.WriteThrough(data, length) ? Status() : WriteFailed();
+    }
+    while (length > 0) {
+      const size_t capacity = pipeline_ != nullptr ? window_ + kPieceSize : kBlockSize;
+      if (piece_.empty()) {
+        try {
+          piece_.reserve(capacity);
+        } catch (const std::bad_alloc&) {
+          return Status(Errc::kNoMemory, "no memory for " + entry_.name);
+        }
+        piece_.insert(piece_.end(), windowBytes_.begin(), windowBytes_.end());
+      }
+      const size_t take = std::min(length, capacity - piece_.size());
+      piece_.insert(piece_.end(), data, data + take);
+      data += take;
+      length -= take;
+      if (piece_.size() == capacity) TUK_FORWARD_IF_ERROR(Flush());
+    }
+    return Status();
+  }
+
+  // Appends the entry; fails when fewer bytes came than its size.
+  Status End(std::vector<Entry>& entries) {
+    if (fed_ != entry_.size) return Status(Errc::kIo, entry_.name + " came short");
+    if (!piece_.empty()) TUK_FORWARD_IF_ERROR(Flush());
+    if (pipeline_ != nullptr) {
+      while (!pipeline_->Empty()) TUK_FORWARD_IF_ERROR(WriteOldestPiece());
+      const std::vector<uint8_t> table = SegmentTable(entry_.size, lengths_);
+      const int64_t end = out_.Tell();
+      if (end < 0 || !out_.Seek(entry_.offset) || !out_.Write(table.data(), table.size()) ||
+          !out_.Seek(static_cast<uint64_t>(end))) {
+        return WriteFailed();
+      }
+    }
+    entry_.storedSize = mode_ == kModeSegmented ? static_cast<uint32_t>(stored_) : entry_.size;
+    if (checksum_) entry_.set_checksum(checksumStream_.Digest());
+    entries.push_back(std::move(entry_));
+    return Status();
+  }
+
+  // Drops whatever of the payload was written: the input shrank, or memory
+  // ran out for a piece of it.
+  void Abandon() {
+    if (pipeline_ == nullptr) return;
+    std::vector<uint8_t> streams;
+    std::vector<uint32_t> lengths;
+    while (!pipeline_->Empty()) pipeline_->TakeOldestPiece(streams, lengths);
+  }
+
+ private:
+  Status Fits() const {
+    return uint64_t{entry_.offset} + stored_ > kMaxArchiveSize
+               ? Status(Errc::kTooLarge, "the archive would pass 4 GiB")
+               : Status();
+  }
+
+  // Hands on the piece gathered so far.
+  Status Flush() {
+    if (pipeline_ == nullptr) {
+      // Literal runs, one segment at a time: blocks are whole segments.
+      const size_t length = piece_.size();
+      if (streams_.size() < LiteralRunStreamsBound(kBlockSize)) {
+        streams_.resize(LiteralRunStreamsBound(kBlockSize));
+      }
+      std::vector<uint32_t> ignored;
+      const uint32_t written = EncodeLiteralRuns(piece_.data(), static_cast<uint32_t>(length),
+                                                 streams_.data(), ignored);
+      piece_.clear();
+      return out_.WriteThrough(streams_.data(), written) ? Status() : WriteFailed();
+    }
+    // Each piece carries the 32 KiB before it, which its matches may reach.
+    const size_t before = window_;
+    try {
+      windowBytes_.assign(piece_.end() - static_cast<std::ptrdiff_t>(std::min(kWindow, piece_.size())),
+                          piece_.end());
+      window_ = windowBytes_.size();
+      pipeline_->SubmitPiece(std::move(piece_), before);
+    } catch (const std::bad_alloc&) {
+      return Status(Errc::kNoMemory, "no memory for " + entry_.name);
+    }
+    piece_ = std::vector<uint8_t>();
+    while (pipeline_->Full()) TUK_FORWARD_IF_ERROR(WriteOldestPiece());
+    return Status();
+  }
+
+  Status WriteOldestPiece() {
+    if (!pipeline_->TakeOldestPiece(streams_, lengths_)) {
+      return Status(Errc::kNoMemory, "no memory for " + entry_.name);
+    }
+    stored_ += streams_.size();
+    TUK_FORWARD_IF_ERROR(Fits());
+    return out_.WriteThrough(streams_.data(), streams_.size()) ? Status() : WriteFailed();
+  }
+
+  platform::File& out_;
+  CompressPipeline* const pipeline_;
+  Entry entry_;
+  const bool checksum_;
+  uint32_t mode_ = 0;
+  ChecksumStream checksumStream_;
+  uint64_t fed_ = 0;
+  uint64_t stored_ = 0;
+  std::vector<uint8_t> piece_;        // bytes gathered for the next block or piece
+  std::vector<uint8_t> windowBytes_;  // the 32 KiB before it
+  size_t window_ = 0;
+  std::vector<uint8_t> streams_;
+  std::vector<uint32_t> lengths_;
+};
+
+EntryWriter::EntryWriter(platform::File& out, std::vector<Entry>& entries,
+                         const PayloadSettings& settings, const Environment& env)
+    : out_(out), entries_(entries), settings_(settings), env_(env) {
+  if (Compressing()) {
+    pipeline_ = std::make_unique<CompressPipeline>(settings_.level, settings_.threads);
+  }
+}
+
+EntryWriter::~EntryWriter() = default;
+
+bool EntryWriter::Compressing() const {
+  return settings_.mode == kModeSegmented && settings_.level > 0;
+}
+
+void EntryWriter::Skip(Event why, const std::string& path, uint64_t value) {
+  env_.Tell(why, path, value);
+  lastSkip_ = why;
+  ++skipped_;
+}
+
+bool EntryWriter::NameFits(const std::string& path, const std::string& name) {
+  if (settings_.prefixLength + name.size() <= kMaxNameLength) return true;
+  Skip(Event::kInputNameTooLong, path);
+  return false;
+}
+
+bool EntryWriter::OpenInput(const std::string& path, const std::string& name,
+                            platform::File& input, uint32_t& size) {
+  if (!input.Open(path.c_str(), platform::File::Mode::Read)) {
+    Skip(Event::kInputUnreadable, path);
+    return false;
+  }
+  const int64_t measured = input.Length();
+  // A size that cannot be taken reads as the largest 32-bit value.
+  const uint64_t length = measured < 0 ? 0xFFFFFFFFu : static_cast<uint64_t>(measured);
+  if (length >= kMaxInputFileSize) {
+    Skip(Event::kInputTooBig, path, length);
+    return false;
+  }
+  if (!NameFits(path, name)) return false;
+  size = static_cast<uint32_t>(length);
+  return true;
+}
+
+Status EntryWriter::StartEntry(Entry& entry) {
+  const int64_t position = out_.Tell();
+  if (position < 0) return WriteFailed();
+  entry.offset = static_cast<uint32_t>(position);
+  return Status();
+}
+
+Status EntryWriter::Fits(const Entry& entry, uint64_t storedSize) const {
+  return uint64_t{entry.offset} + storedSize > kMaxArchiveSize
+             ? Status(Errc::kTooLarge, "the archive would pass 4 GiB")
+             : Status();
+}
+
+Status EntryWriter::TakeBack(const Entry& entry) {
+  return out_.Seek(entry.offset) && out_.Truncate() ? Status() : WriteFailed();
+}
+
+Status EntryWriter::AddFile(const std::string& path, const std::string& name,
+                            std::optional<uint64_t> scannedSize) {
+  // A small file the scan measured: one open, one read and one close,
+  // where measuring it again would cost a call more.
+  if (scannedSize && *scannedSize <= kWholeEntryLimit && !Compressing() &&
+      buffer_.Grow(kWholeEntryLimit + 1)) {
+    size_t got = 0;
+    if (!platform::ReadFileStart(path.c_str(), buffer_.bytes.get(), *scannedSize + 1, got)) {
+      Skip(Event::kInputUnreadable, path);
+      return Status();
+    }
+    // Changed since the scan: measured and read again, as any other file.
+    if (got == *scannedSize) {
+      if (!NameFits(path, name)) return Status();
+      return AddWhole(name, buffer_.bytes.get(), static_cast<uint32_t>(got));
+    }
+  }
+
+  platform::File input;
+  uint32_t size = 0;
+  if (!OpenInput(path, name, input, size)) return Status();
+  return AddOpened(path, name, input, size);
+}
+
+Status EntryWriter::AddOpened(const std::string& path, const std::string& name,
+                              platform::File& input, uint32_t size) {
+  if (size > kWholeEntryLimit) return AddStreamed(path, name, input, size);
+  if (Compressing()) {
+    std::vector<uint8_t> bytes;
+    try {
+      bytes.resize(size);
+    } catch (const std::bad_alloc&) {
+      Skip(Event::kInputNoMemory, path);
+      return Status();
+    }
+    if (size > 0 && input.Read(bytes.data(), size) != size) {
+      Skip(Event::kInputUnreadable, path);
+      return Status();
+    }
+    input.Close();
+    try {
+      pipeline_->Submit(name, std::move(bytes));
+    } catch (const std::bad_alloc&) {
+      Skip(Event::kInputNoMemory, path);
+      return Status();
+    }
+    return WriteFinished(false);
+  }
+  if (!buffer_.Grow(uint64_t{size} + 512)) {
+    Skip(Event::kInputNoMemory, path);
+    return Status();
+  }
+  if (size > 0 && input.Read(buffer_.bytes.get(), size) != size) {
+    Skip(Event::kInputUnreadable, path);
+    return Status();
+  }
+  input.Close();
+  return AddWhole(name, buffer_.bytes.get(), size);
+}
+
+Status EntryWriter::AddBytes(const std::string& name, const uint8_t* data, size_t size) {
+  if (size >= kMaxInputFileSize) return Status(Errc::kTooLarge, name + " is too large");
+  if (!Compressing()) return AddWhole(name, data, static_cast<uint32_t>(size));
+  try {
+    pipeline_->Submit(name, std::vector<uint8_t>(data, data + size));
+  } catch (const std::bad_alloc&) {
+    return Status(Errc::kNoMemory, "no memory for " + name);
+  }
+  return WriteFinished(false);
+}
+
+Status EntryWriter::AddWhole(const std::string& name, const uint8_t* data, uint32_t size) {
+  if (Compressing()) return AddBytes(name, data, size);
+  Entry entry;
+  entry.name = name;
+  entry.size = size;
+  TUK_FORWARD_IF_ERROR(StartEntry(entry));
+  if (settings_.checksums) entry.set_checksum(EntryChecksum(data, size));
+
+  if (settings_.mode == kModeSegmented && size > 0) {
+    const uint32_t count = SegmentCount(size);
+    const uint64_t tableBytes = 4 + uint64_t{count} * kSegmentInfoSize;
+    const uint64_t streamBytes = LiteralRunStreamsBound(size);
+    TUK_FORWARD_IF_ERROR(Fits(entry, tableBytes + streamBytes));
+    std::vector<uint32_t> streamLengths;
+    std::vector<uint8_t> table;
+    uint32_t streamsLength = 0;
+    try {
+      if (streams_.size() < streamBytes) streams_.resize(static_cast<size_t>(streamBytes));
+      streamLengths.reserve(count);
+      streamsLength = EncodeLiteralRuns(data, size, streams_.data(), streamLengths);
+      table = SegmentTable(size, streamLengths);
+    } catch (const std::bad_alloc&) {
+      return Status(Errc::kNoMemory, "no memory for " + name);
+    }
+    if (!out_.Write(table.data(), table.size()) || !out_.Write(streams_.data(), streamsLength)) {
+      return WriteFailed();
+    }
+    entry.storedSize = static_cast<uint32_t>(tableBytes) + streamsLength;
+  } else if (settings_.mode == kModeSegmented) {
+    TUK_FORWARD_IF_ERROR(Fits(entry, sizeof kEmptySegmentedPayload));
+    if (!out_.Write(kEmptySegmentedPayload, sizeof kEmptySegmentedPayload)) return WriteFailed();
+    entry.storedSize = sizeof kEmptySegmentedPayload;
+  } else {
+    TUK_FORWARD_IF_ERROR(Fits(entry, size));
+    if (!out_.Write(data, size)) return WriteFailed();
+    entry.storedSize = size;
+  }
+  entries_.push_back(std::move(entry));
+  return Status();
+}
+
+Status EntryWriter::AddStreamed(const std::string& path, const std::string& name,
+                                platform::File& input, uint32_t size) {
+  // Payloads go in the order of their files: those queued before this one
+  // are written first.
+  TUK_FORWARD_IF_ERROR(Flush());
+  Entry entry;
+  entry.name = name;
+  entry.size = size;
+  TUK_FORWARD_IF_ERROR(StartEntry(entry));
+  const bool checksum = settings_.checksums;
+
+  if (settings_.mode == kModeStored) {
+    // A stored file passes through unchanged, copied by the system where it
+    // can; its checksum is then read separately, so the copy counts only
+    // when the file did not change meanwhile. Otherwise it is taken back
+    // and the file read block by block.
+    TUK_FORWARD_IF_ERROR(Fits(entry, size));
+    int64_t sizeBefore = 0, changedBefore = 0, sizeAfter = 0, changedAfter = 0;
+    const bool stamped = input.Stamp(sizeBefore, changedBefore);
+    CopyOutcome copy = CopyRange(input, 0, size, out_, checksum);
+    if (copy.bySystem && !(stamped && input.Stamp(sizeAfter, changedAfter) &&
+                           sizeAfter == sizeBefore && changedAfter == changedBefore)) {
+      TUK_FORWARD_IF_ERROR(TakeBack(entry));
+      copy = CopyRange(input, 0, size, out_, checksum, false);
+    }
+    if (copy.writeFailed) return WriteFailed();
+    if (!copy.Complete(size)) {
+      // The file shrank while it was read: it is left out, and what was
+      // written of it is taken back.
+      TUK_FORWARD_IF_ERROR(TakeBack(entry));
+      Skip(Event::kInputUnreadable, path);
+      return Status();
+    }
+    input.Close();
+    entry.storedSize = size;
+    if (checksum) entry.set_checksum(copy.checksum);
+    entries_.push_back(std::move(entry));
+    return Status();
+  }
+
+  PayloadStream payload(out_, pipeline_.get(), entry, checksum);
+  TUK_FORWARD_IF_ERROR(payload.Begin(settings_.mode));
+  const AlignedBlock block(kBlockSize);
+  bool left = !block.ok();
+  Status fed;
+  for (uint32_t done = 0; !left && done < size;) {
+    const uint32_t piece = size - done < kBlockSize ? size - done : kBlockSize;
+    if (input.Read(block.data(), piece) != piece) {
+      left = true;
+      break;
+    }
+    fed = payload.Feed(block.data(), piece);
+    if (fed.code() == Errc::kNoMemory) left = true;
+    if (!fed.ok() && !left) return fed;
+    done += piece;
+  }
+  if (left) {
+    // Shrank while it was read, or memory could not hold a piece of it:
+    // left out, and what was written of it taken back.
+    payload.Abandon();
+    TUK_FORWARD_IF_ERROR(TakeBack(entry));
+    Skip(block.ok() && fed.ok() ? Event::kInputUnreadable : Event::kInputNoMemory, path);
+    return Status();
+  }
+  input.Close();
+  return payload.End(entries_);
+}
+
+Status EntryWriter::AddEntryOf(const EntrySource& source, const Entry& old,
+                               const std::string& name, bool keepPayload) {
+  if (keepPayload && source.mode == settings_.mode) {
+    Entry copied;  // the reserved bytes' marker anew, the checksum kept
+    copied.name = name;
+    copied.storedSize = old.storedSize;
+    copied.size = old.size;
+    copied.offset = old.offset;
+    copied.set_checksum(old.checksum());
+    return CopyPayload(source.file, std::move(copied));
+  }
+  // Bytes that no longer match their checksum must not be given a new one.
+  const bool verify = old.checksum() != 0 && ChecksumsAvailable();
+  auto mismatch = [&old] {
+    return Status(Errc::kDamaged, old.name + ": the bytes do not match the entry's checksum");
+  };
+  auto unread = [&old] {
+    return Status(Errc::kDamaged, old.name + ": the payload does not yield the entry's bytes");
+  };
+  if (!IsStreamed(source.mode, old)) {
+    const RoomFor room = [this](uint64_t need, uint64_t& capacity) -> uint8_t* {
+      if (!buffer_.Grow(need)) return nullptr;
+      capacity = buffer_.capacity;
+      return buffer_.bytes.get();
+    };
+    std::vector<uint8_t>& payload = streams_;
+    const EntryRead read = ReadWhole(source, old, room, payload);
+    if (read.noMemory) return Status(Errc::kNoMemory, "no memory for " + old.name);
+    if (!read.Complete(old)) return unread();
+    if (verify && EntryChecksum(buffer_.bytes.get(), old.size) != old.checksum()) return mismatch();
+    return AddBytes(name, buffer_.bytes.get(), old.size);
+  }
+
+  TUK_FORWARD_IF_ERROR(Flush());
+  Entry entry;
+  entry.name = name;
+  entry.size = old.size;
+  TUK_FORWARD_IF_ERROR(StartEntry(entry));
+  PayloadStream payload(out_, pipeline_.get(), entry, settings_.checksums);
+  TUK_FORWARD_IF_ERROR(payload.Begin(settings_.mode));
+  Status fed;
+  ChecksumStream checksum;
+  const EntryRead read = ReadInBlocks(source, old, uint64_t{old.size} + 1,
+                                      [&](const uint8_t* data, size_t length) {
+                                        if (verify) checksum.Update(data, length);
+                                        fed = payload.Feed(data, length);
+                                        return fed.ok();
+                                      });
+  if (!fed.ok()) return fed;
+  if (!read.Complete(old)) return unread();
+  if (verify && checksum.Digest() != old.checksum()) return mismatch();
+  return payload.End(entries_);
+}
+
+namespace {
+
+template <class Source>
+Status CopyPayloadFrom(platform::File& out, Source& source, Entry& entry) {
+  const uint64_t from = entry.offset;
+  const int64_t position = out.Tell();
+  if (position < 0) return WriteFailed();
+  if (static_cast<uint64_t>(position) + entry.storedSize > kMaxArchiveSize) {
+    return Status(Errc::kTooLarge, "the archive would pass 4 GiB");
+  }
+  entry.offset = static_cast<uint32_t>(position);
+  const CopyOutcome copy = CopyRange(source, from, entry.storedSize, out, false);
+  if (copy.writeFailed) return Status(Errc::kIo, entry.name);
+  if (!copy.Complete(entry.storedSize)) return Status(Errc::kDamaged, entry.name);
+  return Status();
+}
+
+}  // namespace
+
+Status EntryWriter::CopyPayload(platform::File& source, Entry entry) {
+  TUK_FORWARD_IF_ERROR(Flush());
+  TUK_FORWARD_IF_ERROR(CopyPayloadFrom(out_, source, entry));
+  entries_.push_back(std::move(entry));
+  return Status();
+}
+
+Status EntryWriter::CopyPayload(const platform::RandomAccessFile& source, Entry entry) {
+  TUK_FORWARD_IF_ERROR(Flush());
+  TUK_FORWARD_IF_ERROR(CopyPayloadFrom(out_, source, entry));
+  entries_.push_back(std::move(entry));
+  return Status();
+}
+
+Status EntryWriter::Flush() { return WriteFinished(true); }
+
+Status EntryWriter::WriteFinished(bool all) {
+  while (pipeline_ && (all ? !pipeline_->Empty() : pipeline_->Full())) {
+    EncodedPayload payload = pipeline_->TakeOldest();
+    if (!payload.complete) return Status(Errc::kNoMemory, "no memory to compress " + payload.name);
+    Entry entry;
+    entry.name = std::move(payload.name);
+    entry.size = payload.size;
+    if (settings_.checksums) entry.set_checksum(payload.checksum);
+    TUK_FORWARD_IF_ERROR(Append(std::move(entry), payload.pieces));
+  }
+  return Status();
+}
+
+Status EntryWriter::Append(Entry entry, const std::vector<std::vector<uint8_t>>& pieces) {
+  TUK_FORWARD_IF_ERROR(StartEntry(entry));
+  uint64_t stored = 0;
+  for (const std::vector<uint8_t>& piece : pieces) stored += piece.size();
+  TUK_FORWARD_IF_ERROR(Fits(entry, stored));
+  for (const std::vector<uint8_t>& piece : pieces) {
+    if (!out_.Write(piece.data(), piece.size())) return WriteFailed();
+  }
+  entry.storedSize = static_cast<uint32_t>(stored);
+  entries_.push_back(std::move(entry));
+  return Status();
+}
+
+}  // namespace tuk

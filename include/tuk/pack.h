@@ -1,0 +1,42 @@
+// Packing a directory tree into an archive, or updating one with it.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "tuk/archive_writer.h"
+#include "tuk/events.h"
+#include "tuk/status.h"
+
+namespace tuk {
+
+struct PackOptions {
+  std::string source;   // the directory packed
+  std::string prefix;   // in front of every name, with a '/' after it (empty: none)
+  std::string archive;
+  // Keep the entries of an existing archive that are not packed again (and
+  // its mode); without one, a new archive is written.
+  bool update = false;
+  int level = WriterOptions::kDefault;  // 0 stores the files as they are
+  unsigned threads = 0;                 // threads that compress; 0: every core
+  Observer* observer = nullptr;         // inputs left out, progress, stopping
+  const Environment* environment = nullptr;
+};
+
+struct PackSummary {
+  size_t entries = 0;  // entries of the archive written
+  size_t leftOut = 0;  // inputs (and old entries) left out, each reported
+  bool updated = false;
+};
+
+// Packs every file below options.source, depth first (a directory's files,
+// then its subdirectories), each directory in name order with a-z folded
+// to A-Z, so a tree always packs to the same bytes. Refuses an archive
+// that lies inside the source (kInvalidArgument), a tree with no files
+// (kNotFound) and a disk without room for twice its size (kTooLarge). An
+// input that cannot be read is left out and reported; the archive is then
+// written all the same, and summary says so. On any failure what lay at
+// the archive's path stays as it was.
+Status Pack(const PackOptions& options, PackSummary* summary = nullptr);
+
+}  // namespace tuk
