@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "archive/write/name_table.h"
+#include "archive/jobs/name_table.h"
 #include "tuk/index.h"
 
 namespace tuk {

@@ -1,15 +1,21 @@
 // What tuk mount shows, without mounting: the tree an index implies, and
-// the cache of decoded entries (also run under ThreadSanitizer).
+// entries read in parts through a cache of segments (also run under
+// ThreadSanitizer).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
+#include "tests/test_support.h"
+#include "tuk/archive_reader.h"
 #include "tuk/archive_tree.h"
-#include "tuk/decoded_cache.h"
+#include "tuk/archive_writer.h"
 
 namespace tuk {
 namespace {
+
+using test::Bytes;
 
 Index IndexOf(const std::vector<std::string>& names) {
   std::vector<Entry> entries;
@@ -62,91 +68,83 @@ TEST(MountView, NamesLayOutAsExtractionWouldMakeThem) {
   EXPECT_EQ(leftOut[4].rfind("m/dir/: names no file", 0), 0u);
 }
 
-TEST(DecodedCache, KeepsRecentlyUsedEntriesWithinItsBound) {
-  DecodedCache cache(100);
-  auto bytesOf = [](size_t size) {
-    return [size](DecodedCache::Bytes& out) {
-      out.assign(size, 7);
-      return Status();
-    };
+// A compressed entry read in parts: each read decodes only the segments up
+// to its part that the cache does not hold, and every part is the entry's
+// bytes, also with many threads reading at once.
+TEST(ReadAt, DecodesOnlyWhatAReadNeeds) {
+  test::ScratchDir dir;
+  Bytes bytes;
+  for (int i = 0; bytes.size() < 3000000; ++i) {
+    const std::string line = "row " + std::to_string(i * 7919 % 100000) + " of the table\n";
+    bytes.insert(bytes.end(), line.begin(), line.end());
+  }
+  {
+    ArchiveWriter writer;
+    ASSERT_TRUE(writer.Create(dir / "a.tuk", {1, 2}).ok());
+    ASSERT_TRUE(writer.AddBytes("big", bytes.data(), bytes.size()).ok());
+    ASSERT_TRUE(writer.Finish().ok());
+  }
+  ArchiveReader reader;
+  ASSERT_TRUE(reader.Open(dir / "a.tuk").ok());
+  SegmentCache cache(1 << 20);
+  auto readAt = [&](uint64_t offset, size_t length, SegmentCache* through) {
+    Bytes part(length);
+    size_t got = 0;
+    EXPECT_TRUE(reader.ReadAt(0, offset, part.data(), length, got, through).ok());
+    part.resize(got);
+    return part;
   };
-  std::shared_ptr<const DecodedCache::Bytes> got;
-  ASSERT_TRUE(cache.Get(1, bytesOf(40), got).ok());
-  ASSERT_TRUE(cache.Get(2, bytesOf(40), got).ok());
-  ASSERT_TRUE(cache.Get(1, bytesOf(40), got).ok());  // kept: 1 is now the most recent
-  EXPECT_EQ(cache.Decodings(), 2u);
-  ASSERT_TRUE(cache.Get(3, bytesOf(40), got).ok());  // 2 goes out
-  EXPECT_EQ(cache.KeptBytes(), 80u);
-  ASSERT_TRUE(cache.Get(1, bytesOf(40), got).ok());
-  EXPECT_EQ(cache.Decodings(), 3u);
-  ASSERT_TRUE(cache.Get(2, bytesOf(40), got).ok());
-  EXPECT_EQ(cache.Decodings(), 4u);
+  auto expected = [&](uint64_t offset, size_t length) {
+    const size_t from = static_cast<size_t>(std::min<uint64_t>(bytes.size(), offset));
+    const size_t end = static_cast<size_t>(std::min<uint64_t>(bytes.size(), offset + length));
+    return Bytes(bytes.begin() + static_cast<ptrdiff_t>(from), bytes.begin() + end);
+  };
+  EXPECT_EQ(readAt(0, 4096, &cache), expected(0, 4096));
+  EXPECT_EQ(cache.Decodings(), 1u);
+  EXPECT_EQ(readAt(40 * 32768 + 5, 70000, &cache), expected(40 * 32768 + 5, 70000));
+  EXPECT_EQ(cache.Decodings(), 43u);  // 1 to 42, behind the kept first one
+  EXPECT_LE(cache.KeptBytes(), cache.capacity());
+  const uint64_t ends[] = {0, 32767, 32768, 1000000, bytes.size() - 10, bytes.size() + 5};
+  for (const uint64_t offset : ends) {
+    EXPECT_EQ(readAt(offset, 40000, nullptr), expected(offset, 40000)) << offset;
+  }
 
-  // Larger than the bound: handed out, not kept, and nothing else goes.
-  ASSERT_TRUE(cache.Get(9, bytesOf(500), got).ok());
-  EXPECT_EQ(got->size(), 500u);
-  EXPECT_EQ(cache.KeptEntries(), 2u);
-
-  // A failure reaches the caller and is not kept.
-  const Status failed = cache.Get(
-      5, [](DecodedCache::Bytes&) { return Status(Errc::kDamaged, "bad"); }, got);
-  EXPECT_EQ(failed.code(), Errc::kDamaged);
-  EXPECT_TRUE(cache.Get(5, bytesOf(10), got).ok());
+  std::vector<std::thread> threads;
+  std::atomic<bool> wrong{false};
+  for (int t = 0; t < 6; ++t) {
+    threads.emplace_back([&, t] {
+      for (uint64_t offset = t * 9973; offset < bytes.size(); offset += 262144) {
+        if (readAt(offset, 65536, &cache) != expected(offset, 65536)) wrong = true;
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_FALSE(wrong);
 }
 
-// Many threads asking for a few entries: each entry is decoded once while
-// it stays kept, and every thread sees whole, right bytes.
-TEST(DecodedCache, ThreadsShareOneDecodingPerEntry) {
-  DecodedCache cache(1 << 20);
-  std::atomic<int> running{0};
-  std::atomic<bool> wrong{false};
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 8; ++t) {
-    threads.emplace_back([&, t] {
-      for (int round = 0; round < 200; ++round) {
-        const size_t key = static_cast<size_t>((t + round) % 4);
-        std::shared_ptr<const DecodedCache::Bytes> got;
-        const Status status = cache.Get(
-            key,
-            [&](DecodedCache::Bytes& out) {
-              ++running;
-              std::this_thread::sleep_for(std::chrono::milliseconds(2));
-              out.assign(1000 + key, static_cast<uint8_t>(key));
-              return Status();
-            },
-            got);
-        if (!status.ok() || got->size() != 1000 + key || (*got)[999] != key) wrong = true;
-      }
-    });
+// Read to its end in order, an entry whose bytes no longer match its
+// checksum fails there, and every later read through the same cache.
+TEST(ReadAt, ComparesTheChecksumOnceTheEntryWasReadInOrder) {
+  test::ScratchDir dir;
+  const Bytes bytes = test::RandomBytes(100000, 3);
+  {
+    ArchiveWriter writer;
+    ASSERT_TRUE(writer.Create(dir / "a.tuk", {1, 1}).ok());
+    ASSERT_TRUE(writer.AddBytes("e", bytes.data(), bytes.size()).ok());
+    ASSERT_TRUE(writer.Finish().ok());
   }
-  for (std::thread& thread : threads) thread.join();
-  EXPECT_FALSE(wrong);
-  EXPECT_EQ(running.load(), 4);
-  EXPECT_EQ(cache.Decodings(), 4u);
-
-  // With room for one entry only, entries go out and come back while other
-  // threads still hold them.
-  DecodedCache small(1500);
-  threads.clear();
-  for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([&, t] {
-      for (int round = 0; round < 300; ++round) {
-        const size_t key = static_cast<size_t>((t * 7 + round) % 3);
-        std::shared_ptr<const DecodedCache::Bytes> got;
-        const Status status = small.Get(
-            key,
-            [&](DecodedCache::Bytes& out) {
-              out.assign(1000, static_cast<uint8_t>(key));
-              return Status();
-            },
-            got);
-        if (!status.ok() || (*got)[500] != key) wrong = true;
-      }
-    });
-  }
-  for (std::thread& thread : threads) thread.join();
-  EXPECT_FALSE(wrong);
-  EXPECT_LE(small.KeptBytes(), 1500u);
+  Bytes archive = test::ReadFile(dir / "a.tuk");
+  archive[archive.size() - 5] ^= 1;  // the checksum's last byte, before the trailer
+  test::WriteFile(dir / "a.tuk", archive);
+  ArchiveReader reader;
+  ASSERT_TRUE(reader.Open(dir / "a.tuk").ok());
+  SegmentCache cache(0);
+  Bytes part(32768);
+  size_t got = 0;
+  EXPECT_TRUE(reader.ReadAt(0, 0, part.data(), part.size(), got, &cache).ok());
+  EXPECT_TRUE(reader.ReadAt(0, 32768, part.data(), part.size(), got, &cache).ok());
+  EXPECT_FALSE(reader.ReadAt(0, 65536, part.data(), 40000, got, &cache).ok());
+  EXPECT_EQ(reader.ReadAt(0, 0, part.data(), 10, got, &cache).code(), Errc::kDamaged);
 }
 
 }  // namespace

@@ -1,9 +1,10 @@
-// The file system behind tuk mount, on libfuse3's low-level interface: the
-// tree is made once from the index, so every node has a fixed inode number
-// (its place in the tree + 1), lookups are hash lookups, and nothing is
-// forgotten. Stored entries are read in place with one positional read per
-// request; compressed ones are decoded whole on their first read and kept
-// in a DecodedCache. Requests are served on libfuse's worker threads.
+// tuk mount: the file system behind it, on libfuse3's low-level interface.
+// The tree is made once from the index, so every node has a fixed inode
+// number (its place in the tree + 1), lookups are hash lookups, and nothing
+// is forgotten. Every read is one ArchiveReader::ReadAt: stored entries are
+// read in place, compressed ones decoded a segment at a time as far as the
+// read needs, with the segments kept in a SegmentCache. Requests are served
+// on libfuse's worker threads.
 #define FUSE_USE_VERSION 34
 
 #include <fuse_lowlevel.h>
@@ -24,7 +25,6 @@
 #include "tuk/archive_reader.h"
 #include "tuk/archive_tree.h"
 #include "tuk/commands.h"
-#include "tuk/decoded_cache.h"
 #include "tuk/paths.h"
 
 namespace tuk {
@@ -39,14 +39,13 @@ struct Mounted {
 
   ArchiveReader reader;
   ArchiveTree tree;
-  DecodedCache cache;
-  bool stored = true;
+  SegmentCache cache;
   struct timespec time = {};
   uid_t uid = 0;
   gid_t gid = 0;
 
-  // Set when the kernel agrees to send no open (stored archives, whose files
-  // need no state) and no opendir requests: two requests fewer per file.
+  // Set when the kernel agrees to send no open and no opendir requests (a
+  // file needs no state of its own): two requests fewer per file.
   std::atomic<bool> noOpen{false};
   std::atomic<bool> noOpenDir{false};
 
@@ -57,14 +56,6 @@ struct Mounted {
     const std::lock_guard<std::mutex> lock(reportedMutex);
     if (reported.insert(entry).second) PrintError(status.message());
   }
-};
-
-// What an open compressed entry holds once it was first read: its decoded
-// bytes, kept for the handle even when the cache lets them go.
-struct OpenEntry {
-  size_t entry = 0;
-  std::mutex mutex;
-  std::shared_ptr<const DecodedCache::Bytes> bytes;
 };
 
 Mounted& Of(fuse_req_t req) { return *static_cast<Mounted*>(fuse_req_userdata(req)); }
@@ -107,7 +98,7 @@ void FillEntry(const Mounted& m, uint32_t node, fuse_entry_param& e) {
 
 void Init(void* userdata, fuse_conn_info* conn) {
   Mounted& m = *static_cast<Mounted*>(userdata);
-  if (m.stored && (conn->capable & FUSE_CAP_NO_OPEN_SUPPORT) != 0) {
+  if ((conn->capable & FUSE_CAP_NO_OPEN_SUPPORT) != 0) {
     conn->want |= FUSE_CAP_NO_OPEN_SUPPORT;
     m.noOpen = true;
   }
@@ -180,23 +171,10 @@ void Open(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
   }
   fi->keep_cache = 1;  // the bytes never change: pages stay cached across opens
   fi->noflush = 1;
-  if (!m.stored) {
-    auto open = std::make_unique<OpenEntry>();
-    open->entry = m.tree[node].entry;
-    fi->fh = reinterpret_cast<uint64_t>(open.release());
-  }
-  if (fuse_reply_open(req, fi) == -ENOENT && !m.stored) {
-    // The opener was interrupted: release will not come.
-    delete reinterpret_cast<OpenEntry*>(fi->fh);
-  }
+  fuse_reply_open(req, fi);
 }
 
-void Release(fuse_req_t req, fuse_ino_t, fuse_file_info* fi) {
-  delete reinterpret_cast<OpenEntry*>(fi->fh);
-  fuse_reply_err(req, 0);
-}
-
-void Read(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, fuse_file_info* fi) {
+void Read(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, fuse_file_info*) {
   Mounted& m = Of(req);
   uint32_t node = 0;
   if (!NodeOf(m, ino, node) || m.tree[node].directory) {
@@ -209,51 +187,25 @@ void Read(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, fuse_file_info
     fuse_reply_buf(req, nullptr, 0);
     return;
   }
-  if (m.stored) {
-    thread_local std::unique_ptr<uint8_t[]> buffer;
-    thread_local size_t capacity = 0;
-    if (capacity < size) {
-      buffer.reset(new (std::nothrow) uint8_t[size]);
-      capacity = buffer ? size : 0;
-      if (!buffer) {
-        fuse_reply_err(req, ENOMEM);
-        return;
-      }
-    }
-    size_t got = 0;
-    const Status read =
-        m.reader.ReadStoredAt(entry, static_cast<uint64_t>(off), buffer.get(), size, got);
-    if (!read.ok()) {
-      m.ReportOnce(entry, read);
-      fuse_reply_err(req, EIO);
+  thread_local std::unique_ptr<uint8_t[]> buffer;
+  thread_local size_t capacity = 0;
+  if (capacity < size) {
+    buffer.reset(new (std::nothrow) uint8_t[size]);
+    capacity = buffer ? size : 0;
+    if (!buffer) {
+      fuse_reply_err(req, ENOMEM);
       return;
     }
-    fuse_reply_buf(req, reinterpret_cast<const char*>(buffer.get()), got);
+  }
+  size_t got = 0;
+  const Status read =
+      m.reader.ReadAt(entry, static_cast<uint64_t>(off), buffer.get(), size, got, &m.cache);
+  if (!read.ok()) {
+    m.ReportOnce(entry, read);
+    fuse_reply_err(req, read.code() == Errc::kNoMemory ? ENOMEM : EIO);
     return;
   }
-
-  auto* open = reinterpret_cast<OpenEntry*>(fi->fh);  // set by Open in these archives
-  std::shared_ptr<const DecodedCache::Bytes> bytes;
-  if (open != nullptr) {
-    const std::lock_guard<std::mutex> lock(open->mutex);
-    bytes = open->bytes;
-  }
-  if (!bytes) {
-    const Status got = m.cache.Get(
-        entry, [&](DecodedCache::Bytes& out) { return m.reader.Read(entry, out); }, bytes);
-    if (!got.ok()) {
-      m.ReportOnce(entry, got);
-      fuse_reply_err(req, got.code() == Errc::kNoMemory ? ENOMEM : EIO);
-      return;
-    }
-    if (open != nullptr) {
-      const std::lock_guard<std::mutex> lock(open->mutex);
-      open->bytes = bytes;
-    }
-  }
-  const size_t at = static_cast<size_t>(off);
-  const size_t length = std::min(size, bytes->size() - at);
-  fuse_reply_buf(req, reinterpret_cast<const char*>(bytes->data() + at), length);
+  fuse_reply_buf(req, reinterpret_cast<const char*>(buffer.get()), got);
 }
 
 void OpenDir(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
@@ -360,7 +312,6 @@ int RunMount(const MountOptions& options) {
     PrintError(options.archive + ": mode " + std::to_string(mode) + " has no payload form");
     return kTukFailed;
   }
-  m.stored = mode == 0;
   struct stat archiveStat;
   if (stat(options.archive.c_str(), &archiveStat) == 0) m.time = archiveStat.st_mtim;
   // The server works from "/" once it runs (fuse_daemonize), and unmounts
@@ -389,7 +340,6 @@ int RunMount(const MountOptions& options) {
   ops.getattr = GetAttr;
   ops.open = Open;
   ops.read = Read;
-  ops.release = Release;
   ops.opendir = OpenDir;
   ops.readdir = ReadDir;
   ops.readdirplus = ReadDirPlus;
@@ -459,7 +409,7 @@ const Command kMountCommand = {
     "mount",
     "  mount ARCHIVE DIR [-f] [--cache-size MiB]\n"
     "                                  show ARCHIVE at DIR, read-only (FUSE)\n",
-    "tuk mount ARCHIVE DIR [-f] [--cache-size MiB]\n  Shows the entries of ARCHIVE as read-only files below DIR (FUSE), and\n  returns once the mount is ready; -f serves in the foreground until\n  Ctrl-C. Compressed entries are decoded once and kept in a cache of\n  MiB mebibytes (default 256). tuk unmount DIR ends it.\n",
+    "tuk mount ARCHIVE DIR [-f] [--cache-size MiB]\n  Shows the entries of ARCHIVE as read-only files below DIR (FUSE), and\n  returns once the mount is ready; -f serves in the foreground until\n  Ctrl-C. Compressed entries are decoded 32 KiB at a time as far as reads\n  need, and what was decoded kept in a cache of MiB mebibytes (default\n  256). tuk unmount DIR ends it.\n",
     Define};
 
 }  // namespace tuk

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "archive/legacy/context.h"
-#include "archive/write/pack_job.h"
+#include "archive/jobs/pack_job.h"
 
 namespace tuk {
 

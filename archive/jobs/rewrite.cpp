@@ -1,4 +1,4 @@
-#include "archive/write/rewrite.h"
+#include "archive/jobs/rewrite.h"
 
 #include <algorithm>
 #include <iterator>

@@ -1,4 +1,4 @@
-#include "archive/write/pack_job.h"
+#include "archive/jobs/pack_job.h"
 
 #include <unordered_set>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "archive/write/source_scan.h"
+#include "archive/jobs/source_scan.h"
 
 #include <cstring>
 #include <filesystem>

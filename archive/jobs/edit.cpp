@@ -7,7 +7,7 @@
 #include "archive/common/thread_pool.h"
 #include "archive/format/layout.h"
 #include "archive/read/reader_access.h"
-#include "archive/write/rewrite.h"
+#include "archive/jobs/rewrite.h"
 #include "archive/write/writer_lock.h"
 
 namespace tuk {

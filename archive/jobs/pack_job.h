@@ -10,7 +10,7 @@
 
 #include "archive/common/environment.h"
 #include "archive/write/entry_writer.h"
-#include "archive/write/source_scan.h"
+#include "archive/jobs/source_scan.h"
 #include "tuk/status.h"
 
 namespace tuk {

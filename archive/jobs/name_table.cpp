@@ -1,4 +1,4 @@
-#include "archive/write/name_table.h"
+#include "archive/jobs/name_table.h"
 
 #include <cstring>
 

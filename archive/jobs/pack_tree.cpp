@@ -6,7 +6,7 @@
 #include "archive/common/environment.h"
 #include "archive/common/thread_pool.h"
 #include "archive/format/layout.h"
-#include "archive/write/pack_job.h"
+#include "archive/jobs/pack_job.h"
 
 namespace tuk {
 

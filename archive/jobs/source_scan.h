@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "archive/common/environment.h"
-#include "archive/write/name_table.h"
+#include "archive/jobs/name_table.h"
 
 namespace tuk {
 

@@ -1,0 +1,125 @@
+// What the one engine must hold everywhere: one rule for equal names, one
+// open of the archive, 64-bit sums, and memory bounded whatever an entry's
+// size.
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <vector>
+
+#include "tests/test_support.h"
+#include "tuk/archive_reader.h"
+#include "tuk/extract.h"
+
+namespace tuk {
+namespace {
+
+using test::Bytes;
+
+test::RunResult Tuk(const test::ScratchDir& dir, const std::vector<std::string>& args) {
+  return test::RunCapturingErrors(test::TukExe(), args, dir.path());
+}
+
+// Of two entries with one name, the later is the one every command takes.
+TEST(EngineCli, TheLaterOfTwoEqualNamesWinsEverywhere) {
+  test::ScratchDir dir;
+  test::WriteFile(dir / "a.tuk", test::CraftArchive(0, {test::StoredEntry("d/same", test::BytesOf("first")),
+                                                        test::StoredEntry("d/same", test::BytesOf("second"))}));
+  EXPECT_EQ(Tuk(dir, {"cat", "a.tuk", "d/same"}).output, "second");
+  ASSERT_EQ(Tuk(dir, {"extract", "a.tuk", "-C", "named", "d/same"}).exitCode, 0);
+  EXPECT_EQ(test::ReadFile(dir / "named/d/same"), test::BytesOf("second"));
+  ASSERT_EQ(Tuk(dir, {"extract", "a.tuk", "-C", "all"}).exitCode, 0);
+  EXPECT_EQ(test::ReadFile(dir / "all/d/same"), test::BytesOf("second"));
+}
+
+// Entries whose sizes pass 4 GiB in all need that room: a 32-bit sum
+// would wrap to a little and let the run start.
+TEST(EngineCli, TheFreeSpaceCheckSumsSizesIn64Bits) {
+  test::ScratchDir dir;
+  std::vector<test::CraftedEntry> entries;
+  for (int i = 0; i < 1000; ++i) {
+    test::CraftedEntry entry = test::StoredEntry("e" + std::to_string(i), test::BytesOf("x"));
+    entry.size = entry.storedSize = 0xFFFFFFFFu;
+    entry.overrideStored = true;
+    entries.push_back(entry);
+  }
+  test::WriteFile(dir / "a.tuk", test::CraftArchive(0, entries));
+  const test::RunResult r = Tuk(dir, {"extract", "a.tuk", "-C", "out"});
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_NE(r.errors.find("not enough free space"), std::string::npos) << r.errors;
+  EXPECT_TRUE(test::TreeContents(dir / "out").empty());
+}
+
+// The archive is opened once: removed after that, it is still extracted
+// whole.
+TEST(Engine, ExtractionReadsTheArchiveOpenedOnce) {
+  test::ScratchDir dir;
+  test::WriteFile(dir / "a.tuk", test::CraftArchive(0, {test::StoredEntry("p/a", test::RandomBytes(9000, 1)),
+                                                        test::StoredEntry("p/b", test::RandomBytes(400000, 2))}));
+  ArchiveReader reader;
+  ASSERT_TRUE(reader.Open(dir / "a.tuk").ok());
+  ASSERT_EQ(std::remove((dir / "a.tuk").c_str()), 0);
+  ExtractOptions options;
+  options.directory = dir / "out";
+  ASSERT_TRUE(Extract(reader, {}, options).ok());
+  EXPECT_EQ(test::ReadFile(dir / "out/p/b"), test::RandomBytes(400000, 2));
+}
+
+// The largest resident memory of the program run with args, in KiB.
+long PeakKiB(const std::string& directory, const std::vector<std::string>& args) {
+  std::vector<std::string> words = {test::TukExe()};
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  const pid_t child = fork();
+  if (child == 0) {
+    if (chdir(directory.c_str()) != 0) _exit(127);
+    std::freopen("/dev/null", "w", stdout);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  struct rusage usage {};
+  if (child < 0 || wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) ||
+      WEXITSTATUS(status) != 0) {
+    return -1;
+  }
+  return usage.ru_maxrss;
+}
+
+// Whatever an entry's size, reading, replacing and recompressing it pass
+// it through a few fixed buffers: a 64 MiB entry costs no 64 MiB.
+TEST(EngineMemory, BigEntriesPassThroughFixedBuffers) {
+  test::ScratchDir dir;
+  {
+    // Gone before the programs run: a child's peak counts the pages it
+    // shared with this process.
+    Bytes big;
+    for (int i = 0; big.size() < (64u << 20); ++i) {
+      const std::string line = "line " + std::to_string(i * 7919 % 1000003) + " of many\n";
+      big.insert(big.end(), line.begin(), line.end());
+    }
+    test::WriteFile(dir / "src/big.bin", big);
+    test::WriteFile(dir / "new.bin", big);
+  }
+  ASSERT_EQ(Tuk(dir, {"pack", "src", "p", "s.tuk", "-0"}).exitCode, 0);
+  ASSERT_EQ(Tuk(dir, {"pack", "src", "p", "c.tuk", "-1"}).exitCode, 0);
+  const std::vector<std::vector<std::string>> runs = {
+      {"cat", "s.tuk", "p/big.bin"},
+      {"cat", "c.tuk", "p/big.bin"},
+      {"replace", "c.tuk", "p/big.bin", "new.bin", "-1", "-j", "2"},
+      {"recompress", "s.tuk", "-1", "-j", "2"},
+  };
+  for (const auto& args : runs) {
+    const long peak = PeakKiB(dir.path(), args);
+    EXPECT_GT(peak, 0) << args[0];
+    EXPECT_LT(peak, 32 * 1024) << args[0] << " " << args[1];
+  }
+}
+
+}  // namespace
+}  // namespace tuk
