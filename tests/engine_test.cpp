@@ -10,6 +10,9 @@
 #include <cstdio>
 #include <vector>
 
+#include "archive/format/layout.h"
+#include "archive/jobs/pack_job.h"
+#include "archive/legacy/report_lines.h"
 #include "tests/test_support.h"
 #include "tuk/archive_reader.h"
 #include "tuk/extract.h"
@@ -66,6 +69,44 @@ TEST(Engine, ExtractionReadsTheArchiveOpenedOnce) {
   options.directory = dir / "out";
   ASSERT_TRUE(Extract(reader, {}, options).ok());
   EXPECT_EQ(test::ReadFile(dir / "out/p/b"), test::RandomBytes(400000, 2));
+}
+
+// Compressing, workers read the files the scan found: one gone since is
+// left out and told in its turn, one grown past what a worker takes is
+// packed all the same, and the bytes are those of one thread.
+TEST(Engine, WorkersReadingInputsTellWhatChangedInItsTurn) {
+  test::ScratchDir dir;
+  test::WriteFile(dir / "src/a", test::RandomBytes(5000, 1));
+  test::WriteFile(dir / "src/grown", test::RandomBytes(400000, 2));
+  test::WriteFile(dir / "src/z", "last");
+  GatheredFiles files;
+  for (const char* name : {"a", "gone", "grown", "z"}) {
+    files.names.Add((dir / "src/" + name).c_str());
+    files.sizes.push_back(10);  // what the scan saw
+  }
+  std::vector<Bytes> archives;
+  for (const unsigned threads : {1u, 3u}) {
+    test::MessageCapture capture;
+    const Context context = capture.context();
+    const LegacyEnvironment environment(context);
+    PackRequest request;
+    request.archivePath = dir / ("a" + std::to_string(threads) + ".tuk");
+    request.prefix = "p/";
+    request.basePathLength = (dir / "src/").size();
+    request.payloads = {kModeSegmented, 0, 5, threads, true};
+    const PackResult result = PackFiles(files, request, environment.env());
+    EXPECT_TRUE(result.status.ok());
+    EXPECT_EQ(result.entries, 3u);
+    EXPECT_EQ(result.leftOut, 1u);
+    EXPECT_EQ(capture.Text(), "ERROR! inputFile: " + (dir / "src/gone") + "\n");
+    archives.push_back(test::ReadFile(request.archivePath));
+  }
+  EXPECT_EQ(archives[0], archives[1]);
+  ArchiveReader reader;
+  ASSERT_TRUE(reader.Open(dir / "a3.tuk").ok());
+  Bytes grown;
+  ASSERT_TRUE(reader.Read(1, grown).ok());
+  EXPECT_EQ(grown, test::RandomBytes(400000, 2));
 }
 
 // The largest resident memory of the program run with args, in KiB.

@@ -28,4 +28,12 @@ struct Environment {
   }
 };
 
+// The environment a public call's options give: theirs (tests hand in a
+// failing disk) or the real disk, with their observer.
+inline Environment EnvironmentFor(const Environment* given, Observer* observer) {
+  Environment env = given != nullptr ? *given : Environment();
+  if (observer != nullptr) env.observer = observer;
+  return env;
+}
+
 }  // namespace tuk

@@ -13,13 +13,6 @@
 namespace tuk {
 namespace {
 
-Environment EnvironmentOf(const EditOptions& options) {
-  Environment env;
-  if (options.environment != nullptr) env = *options.environment;
-  if (options.observer != nullptr) env.observer = options.observer;
-  return env;
-}
-
 // The archive's index, read whole: a damaged one is not rewritten, as the
 // entries behind the damage would be lost.
 Status OpenWhole(const std::string& path, ArchiveReader& reader) {
@@ -44,7 +37,7 @@ Status ReplaceEntry(const std::string& archive, const std::string& name, const s
   if (name.empty() || name.size() > kMaxNameLength || !IsSafeName(name)) {
     return Status(Errc::kUnsafeName, "not a usable entry name: " + name);
   }
-  const Environment env = EnvironmentOf(options);
+  const Environment env = EnvironmentFor(options.environment, options.observer);
   // The index is read under the lock, so no other writer's entries are lost.
   const WriterLock lock(archive, env);
   ArchiveReader reader;
@@ -68,7 +61,7 @@ Status ReplaceEntry(const std::string& archive, const std::string& name, const s
 Status DeleteEntries(const std::string& archive,
                      const std::function<bool(const Entry& entry)>& selected,
                      const EditOptions& options, size_t* deleted) {
-  const Environment env = EnvironmentOf(options);
+  const Environment env = EnvironmentFor(options.environment, options.observer);
   const WriterLock lock(archive, env);
   ArchiveReader reader;
   TUK_FORWARD_IF_ERROR(OpenWhole(archive, reader));
@@ -79,7 +72,7 @@ Status DeleteEntries(const std::string& archive,
 }
 
 Status Recompress(const std::string& archive, const EditOptions& options) {
-  const Environment env = EnvironmentOf(options);
+  const Environment env = EnvironmentFor(options.environment, options.observer);
   const WriterLock lock(archive, env);
   ArchiveReader reader;
   TUK_FORWARD_IF_ERROR(OpenWhole(archive, reader));

@@ -17,9 +17,7 @@ constexpr uint64_t kFreeSpaceMargin = uint64_t{16} << 20;
 
 Status Extract(const ArchiveReader& reader, const std::vector<size_t>& which,
                const ExtractOptions& options, ExtractSummary* summary) {
-  Environment env;
-  if (options.environment != nullptr) env = *options.environment;
-  if (options.observer != nullptr) env.observer = options.observer;
+  const Environment env = EnvironmentFor(options.environment, options.observer);
   ExtractSummary counted;
   ExtractSummary& done = summary != nullptr ? *summary : counted;
   done = ExtractSummary();

@@ -11,9 +11,7 @@
 namespace tuk {
 
 Status Pack(const PackOptions& options, PackSummary* summary) {
-  Environment env;
-  if (options.environment != nullptr) env = *options.environment;
-  if (options.observer != nullptr) env.observer = options.observer;
+  const Environment env = EnvironmentFor(options.environment, options.observer);
   PackSummary counted;
   PackSummary& done = summary != nullptr ? *summary : counted;
   done = PackSummary();

@@ -57,8 +57,7 @@ Status ArchiveWriter::Create(const std::string& path, const WriterOptions& optio
   }
   state_ = std::make_unique<State>();
   State& s = *state_;
-  if (options.environment != nullptr) s.env = *options.environment;
-  if (options.observer != nullptr) s.env.observer = options.observer;
+  s.env = EnvironmentFor(options.environment, options.observer);
   s.lock = std::make_unique<WriterLock>(path, s.env);
   s.target = std::make_unique<AtomicOutput>(path, s.env);
   const std::vector<uint8_t> header = PlaceholderHeader();

@@ -4,6 +4,8 @@
 #include <new>
 
 #include "archive/common/checksum.h"
+#include "archive/format/layout.h"
+#include "platform/platform.h"
 #include "codec/segment_format.h"
 
 namespace tuk {
@@ -28,6 +30,11 @@ uint64_t EncodedPayload::StoredSize() const {
 
 struct CompressPipeline::File {
   std::string name;
+  std::string path;  // read by the job: a file's bytes are not handed in
+  uint64_t expected = 0;
+  InputRead input = InputRead::kRead;
+  uint64_t inputSize = 0;
+  uint64_t checksum = 0;
   std::vector<uint8_t> bytes;
   size_t window = 0;                               // bytes before the first segment
   std::vector<std::vector<uint8_t>> runs;          // each run's streams
@@ -54,10 +61,35 @@ CompressPipeline::~CompressPipeline() {
   });
 }
 
+void CompressPipeline::ReadInput(File& file) {
+  platform::File input;
+  if (!input.Open(file.path.c_str(), platform::File::Mode::Read)) {
+    file.input = InputRead::kUnreadable;
+    return;
+  }
+  const int64_t measured = input.Length();
+  // A size that cannot be taken reads as the largest 32-bit value.
+  file.inputSize = measured < 0 ? 0xFFFFFFFFu : static_cast<uint64_t>(measured);
+  if (file.inputSize >= kMaxInputFileSize) {
+    file.input = InputRead::kTooBig;
+  } else if (file.inputSize > kWholeEntryLimit) {
+    file.input = InputRead::kGrew;
+  } else {
+    file.bytes.resize(static_cast<size_t>(file.inputSize));
+    if (input.Read(file.bytes.data(), file.bytes.size()) != file.bytes.size()) {
+      file.input = InputRead::kUnreadable;
+    } else {
+      file.checksum = EntryChecksum(file.bytes.data(), file.bytes.size());
+    }
+  }
+  if (file.input != InputRead::kRead) file.bytes = std::vector<uint8_t>();
+}
+
 void CompressPipeline::RunJob(File& file, size_t run, unsigned worker) {
   bool failed = false;
   try {
-    EncodeRun(file, run, *encoders_[worker]);
+    if (!file.path.empty()) ReadInput(file);
+    if (file.input == InputRead::kRead) EncodeRun(file, run, *encoders_[worker]);
   } catch (const std::bad_alloc&) {
     failed = true;
   }
@@ -94,6 +126,14 @@ void CompressPipeline::Submit(std::string name, std::vector<uint8_t> bytes) {
   Queue(std::move(file));
 }
 
+void CompressPipeline::SubmitFile(std::string path, std::string name, uint64_t expected) {
+  auto file = std::make_shared<File>();
+  file->name = std::move(name);
+  file->path = std::move(path);
+  file->expected = expected;
+  Queue(std::move(file));
+}
+
 void CompressPipeline::SubmitPiece(std::vector<uint8_t> bytes, size_t window) {
   auto file = std::make_shared<File>();
   file->bytes = std::move(bytes);
@@ -102,11 +142,14 @@ void CompressPipeline::SubmitPiece(std::vector<uint8_t> bytes, size_t window) {
 }
 
 void CompressPipeline::Queue(std::shared_ptr<File> file) {
-  const size_t runs = (file->bytes.size() - file->window + kRunBytes - 1) / kRunBytes;
+  // A file read by its job is one run: it holds at most kWholeEntryLimit.
+  const size_t runs = !file->path.empty()
+                          ? 1
+                          : (file->bytes.size() - file->window + kRunBytes - 1) / kRunBytes;
   file->runs.resize(runs);
   file->runLengths.resize(runs);
   file->pending = runs;
-  bytesInFlight_ += file->bytes.size();
+  bytesInFlight_ += file->path.empty() ? file->bytes.size() : file->expected;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     files_.push_back(file);
@@ -130,7 +173,7 @@ std::shared_ptr<CompressPipeline::File> CompressPipeline::WaitForOldest() {
     finished_.wait(lock, [&file] { return file->pending == 0; });
     files_.pop_front();
   }
-  bytesInFlight_ -= file->bytes.size();
+  bytesInFlight_ -= file->path.empty() ? file->bytes.size() : file->expected;
   return file;
 }
 
@@ -151,10 +194,15 @@ EncodedPayload CompressPipeline::TakeOldest() {
 
   EncodedPayload payload;
   payload.name = std::move(file->name);
+  payload.path = std::move(file->path);
+  payload.input = file->input;
+  payload.inputSize = file->inputSize;
   payload.size = static_cast<uint32_t>(file->bytes.size());
   payload.complete = !file->failed;
-  if (!payload.complete) return payload;
-  payload.checksum = EntryChecksum(file->bytes.data(), file->bytes.size());
+  if (!payload.complete || payload.input != InputRead::kRead) return payload;
+  payload.checksum = payload.path.empty()
+                         ? EntryChecksum(file->bytes.data(), file->bytes.size())
+                         : file->checksum;
   if (file->bytes.empty()) {
     payload.pieces.push_back(EncodePayload(nullptr, 0, level_));
     return payload;

@@ -18,13 +18,24 @@
 
 namespace tuk {
 
+// How reading a file a worker read went.
+enum class InputRead {
+  kRead,
+  kUnreadable,  // it could not be opened, or gave fewer bytes than measured
+  kTooBig,      // measured 4 GiB less 512 bytes or more (inputSize says how much)
+  kGrew,        // it measured more than a job holds: read it again another way
+};
+
 // One file's payload in pieces: the segment table, then the streams.
 struct EncodedPayload {
   std::string name;
+  std::string path;   // the file a worker read; empty for bytes handed in
   uint32_t size = 0;  // the file's bytes
   std::vector<std::vector<uint8_t>> pieces;
   bool complete = true;  // false when memory ran out while compressing
   uint64_t checksum = 0; // of the file's bytes, when checksums are built in
+  InputRead input = InputRead::kRead;
+  uint64_t inputSize = 0;  // as it was measured
   uint64_t StoredSize() const;
 };
 
@@ -40,6 +51,11 @@ class CompressPipeline {
   // Starts compressing one file's bytes (at most 4 GiB less one byte).
   // Throws std::bad_alloc when the file cannot be queued.
   void Submit(std::string name, std::vector<uint8_t> bytes);
+  // Starts reading the file at path (about expected bytes, at most
+  // kWholeEntryLimit) on a worker, taking its checksum there and
+  // compressing it: the caller's thread only hands files over and writes
+  // payloads. TakeOldest tells how reading it went.
+  void SubmitFile(std::string path, std::string name, uint64_t expected);
   // Starts compressing a piece of a file too big to hold whole: bytes
   // holds the 32 KiB of the file before the piece (window bytes; fewer at
   // its start), then the piece, which starts a segment. Taken back with
@@ -61,6 +77,7 @@ class CompressPipeline {
   void Queue(std::shared_ptr<File> file);
   std::shared_ptr<File> WaitForOldest();
   void RunJob(File& file, size_t run, unsigned worker);
+  static void ReadInput(File& file);
   void EncodeRun(File& file, size_t run, SegmentEncoder& encoder);
 
   const int level_;

@@ -257,6 +257,17 @@ Status EntryWriter::TakeBack(const Entry& entry) {
 
 Status EntryWriter::AddFile(const std::string& path, const std::string& name,
                             std::optional<uint64_t> scannedSize) {
+  // A small file the scan measured, compressed: a worker reads it, takes
+  // its checksum and compresses it; this thread only writes payloads.
+  if (scannedSize && *scannedSize <= kWholeEntryLimit && Compressing()) {
+    try {
+      pipeline_->SubmitFile(path, name, *scannedSize);
+    } catch (const std::bad_alloc&) {
+      Skip(Event::kInputNoMemory, path);
+      return Status();
+    }
+    return WriteFinished(false);
+  }
   // A small file the scan measured: one open, one read and one close,
   // where measuring it again would cost a call more.
   if (scannedSize && *scannedSize <= kWholeEntryLimit && !Compressing() &&
@@ -281,7 +292,7 @@ Status EntryWriter::AddFile(const std::string& path, const std::string& name,
 
 Status EntryWriter::AddOpened(const std::string& path, const std::string& name,
                               platform::File& input, uint32_t size) {
-  if (size > kWholeEntryLimit) return AddStreamed(path, name, input, size);
+  if (size > kWholeEntryLimit) return AddStreamed(path, name, input, size, pipeline_.get());
   if (Compressing()) {
     std::vector<uint8_t> bytes;
     try {
@@ -368,10 +379,11 @@ Status EntryWriter::AddWhole(const std::string& name, const uint8_t* data, uint3
 }
 
 Status EntryWriter::AddStreamed(const std::string& path, const std::string& name,
-                                platform::File& input, uint32_t size) {
+                                platform::File& input, uint32_t size,
+                                CompressPipeline* pipeline) {
   // Payloads go in the order of their files: those queued before this one
   // are written first.
-  TUK_FORWARD_IF_ERROR(Flush());
+  if (pipeline == pipeline_.get()) TUK_FORWARD_IF_ERROR(Flush());
   Entry entry;
   entry.name = name;
   entry.size = size;
@@ -407,7 +419,7 @@ Status EntryWriter::AddStreamed(const std::string& path, const std::string& name
     return Status();
   }
 
-  PayloadStream payload(out_, pipeline_.get(), entry, checksum);
+  PayloadStream payload(out_, pipeline, entry, checksum);
   TUK_FORWARD_IF_ERROR(payload.Begin(settings_.mode));
   const AlignedBlock block(kBlockSize);
   bool left = !block.ok();
@@ -524,9 +536,47 @@ Status EntryWriter::CopyPayload(const platform::RandomAccessFile& source, Entry 
 
 Status EntryWriter::Flush() { return WriteFinished(true); }
 
+Status EntryWriter::AddGrown(const std::string& path, const std::string& name) {
+  platform::File input;
+  uint32_t size = 0;
+  if (!OpenInput(path, name, input, size)) return Status();
+  if (size <= kWholeEntryLimit) {
+    std::vector<uint8_t> bytes(size);
+    if (size > 0 && input.Read(bytes.data(), size) != size) {
+      Skip(Event::kInputUnreadable, path);
+      return Status();
+    }
+    const std::vector<uint8_t> payload = EncodePayload(bytes.data(), size, settings_.level);
+    Entry entry;
+    entry.name = name;
+    entry.size = size;
+    if (settings_.checksums) entry.set_checksum(EntryChecksum(bytes.data(), size));
+    return Append(std::move(entry), {payload});
+  }
+  // The files queued behind it keep the shared pipeline: its pieces are
+  // compressed here, in order, with the same bytes.
+  CompressPipeline alone(settings_.level, 1);
+  return AddStreamed(path, name, input, size, &alone);
+}
+
 Status EntryWriter::WriteFinished(bool all) {
   while (pipeline_ && (all ? !pipeline_->Empty() : pipeline_->Full())) {
     EncodedPayload payload = pipeline_->TakeOldest();
+    // What a worker found reading its file is told as this thread would
+    // have told it, in the file's turn.
+    if (payload.input == InputRead::kUnreadable) {
+      Skip(Event::kInputUnreadable, payload.path);
+      continue;
+    }
+    if (payload.input == InputRead::kTooBig) {
+      Skip(Event::kInputTooBig, payload.path, payload.inputSize);
+      continue;
+    }
+    if (payload.input == InputRead::kGrew) {
+      TUK_FORWARD_IF_ERROR(AddGrown(payload.path, payload.name));
+      continue;
+    }
+    if (!payload.path.empty() && !NameFits(payload.path, payload.name)) continue;
     if (!payload.complete) return Status(Errc::kNoMemory, "no memory to compress " + payload.name);
     Entry entry;
     entry.name = std::move(payload.name);
