@@ -1,5 +1,6 @@
 # bash completion for tuk: commands, each command's options, and for
-# extract, cat and replace the entry names of the archive on the line.
+# extract, cat, replace and delete the entry names of the archive on the
+# line.
 
 # The entry names of an archive, one a line, from `tuk list`.
 _tuk_entries() {
@@ -13,7 +14,7 @@ _tuk() {
   local cur prev words cword
   _init_completion || return
 
-  local commands="list verify extract pack replace recompress unpack-all mount unmount cat convert"
+  local commands="list verify extract pack replace recompress unpack-all mount unmount cat diff delete convert"
   local compression="-0 -1 -2 -3 -4 -5 -6 -7 -8 -9 --level --fast --best -j"
   if [ "$cword" -eq 1 ]; then
     COMPREPLY=($(compgen -W "$commands --help --version" -- "$cur"))
@@ -24,8 +25,9 @@ _tuk() {
   # Option values.
   case $prev in
     -C) _filedir -d; return ;;
+    --files-from) _filedir; return ;;
     --level) COMPREPLY=($(compgen -W "0 1 2 3 4 5 6 7 8 9" -- "$cur")); return ;;
-    -j | --cache-size | --prefix) return ;;
+    -j | --cache-size | --prefix | --include | --exclude | --strip-components) return ;;
   esac
 
   # The operands so far, options and their values left out.
@@ -34,7 +36,8 @@ _tuk() {
     if [ -z "$ended" ]; then
       case ${words[i]} in
         --) ended=1; continue ;;
-        -C | --level | -j | --cache-size | --prefix) ((i++)); continue ;;
+        -C | --level | -j | --cache-size | --prefix | --include | --exclude | --files-from | \
+          --strip-components) ((i++)); continue ;;
         -*) continue ;;
       esac
     fi
@@ -42,12 +45,18 @@ _tuk() {
   done
   local n=${#operands[@]}
 
+  local selection="--include --exclude --files-from --null"
+  local overwrite="--keep --overwrite --newer"
   local options=
   case $command in
-    list) options="--json" ;;
-    extract) options="-C" ;;
-    pack) options="--update $compression" ;;
-    replace | recompress) options=$compression ;;
+    list) options="--json $selection" ;;
+    extract) options="-C $selection --strip-components $overwrite -v -q" ;;
+    pack) options="--update --dry-run $compression $selection -v -q" ;;
+    replace) options=$compression ;;
+    recompress) options="$compression -v -q" ;;
+    unpack-all) options="$overwrite -v -q" ;;
+    cat) options=$selection ;;
+    delete) options="-v -q" ;;
     mount) options="-f --cache-size" ;;
     convert) options="--prefix $compression" ;;
   esac
@@ -58,12 +67,12 @@ _tuk() {
 
   local IFS=$'\n'
   case $command:$n in
-    list:0 | verify:0 | extract:0 | replace:0 | recompress:0 | mount:0 | cat:0)
+    list:0 | verify:0 | extract:0 | replace:0 | recompress:0 | mount:0 | cat:0 | diff:0 | delete:0)
       _filedir tuk ;;
-    extract:* | cat:* | replace:1)
+    extract:* | cat:* | replace:1 | delete:*)
       COMPREPLY=($(compgen -W "$(_tuk_entries "${words[0]}" "${operands[0]}")" -- "$cur"))
       compopt -o filenames 2>/dev/null ;;
-    pack:0 | unpack-all:1 | mount:1 | unmount:0) _filedir -d ;;
+    pack:0 | unpack-all:1 | mount:1 | unmount:0 | diff:1) _filedir -d ;;
     pack:2) _filedir tuk ;;
     replace:2 | convert:0 | convert:1 | unpack-all:0) _filedir ;;
   esac

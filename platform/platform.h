@@ -190,6 +190,12 @@ bool RemoveFile(const char* path);
 bool RemoveDir(const char* path);
 // Whether anything (a file, a directory, a link) stands at path.
 bool PathExists(const char* path);
+// What stands at path, the last component not followed when it is a link.
+enum class PathKind { kNone, kFile, kDirectory, kLink, kOther };
+PathKind KindOf(const char* path);
+// When the file or directory at path last changed, in nanoseconds since
+// 1970; false when that cannot be told.
+bool ModifiedNs(const char* path, int64_t& ns);
 // Renames, replacing an existing destination. Fails across volumes.
 bool MoveFileReplace(const char* from, const char* to,
                      FaultPlan* faults = nullptr);

@@ -58,6 +58,21 @@ bool PathExists(const char* path) {
   return lstat(NativePath(path).c_str(), &st) == 0;
 }
 
+PathKind KindOf(const char* path) {
+  struct stat st;
+  if (lstat(NativePath(path).c_str(), &st) != 0) return PathKind::kNone;
+  if (S_ISLNK(st.st_mode)) return PathKind::kLink;
+  if (S_ISDIR(st.st_mode)) return PathKind::kDirectory;
+  return S_ISREG(st.st_mode) ? PathKind::kFile : PathKind::kOther;
+}
+
+bool ModifiedNs(const char* path, int64_t& ns) {
+  struct stat st;
+  if (stat(NativePath(path).c_str(), &st) != 0) return false;
+  ns = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  return true;
+}
+
 bool MoveFileReplace(const char* from, const char* to, FaultPlan* faults) {
   if (ShouldFail(faults, faults::Op::Rename, faults != nullptr ? std::string(from) + "\n" + to : "")) return false;
   return rename(NativePath(from).c_str(), NativePath(to).c_str()) == 0;

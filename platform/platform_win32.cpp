@@ -148,6 +148,23 @@ bool PathExists(const char* path) {
   return GetFileAttributesA(NativePath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+PathKind KindOf(const char* path) {
+  const DWORD attributes = GetFileAttributesA(NativePath(path).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::kNone;
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return PathKind::kLink;
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? PathKind::kDirectory : PathKind::kFile;
+}
+
+bool ModifiedNs(const char* path, int64_t& ns) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(NativePath(path).c_str(), GetFileExInfoStandard, &data)) return false;
+  // 100-nanosecond steps since 1601.
+  const uint64_t ticks = (uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) |
+                         data.ftLastWriteTime.dwLowDateTime;
+  ns = static_cast<int64_t>((ticks - 116444736000000000ull) * 100);
+  return true;
+}
+
 bool MoveFileReplace(const char* from, const char* to, FaultPlan* faults) {
   if (ShouldFail(faults, faults::Op::Rename, faults != nullptr ? std::string(from) + "\n" + to : "")) return false;
   // Without MOVEFILE_COPY_ALLOWED a move to another volume fails, as

@@ -93,7 +93,7 @@ TEST(Engine, WorkersReadingInputsTellWhatChangedInItsTurn) {
     request.archivePath = dir / ("a" + std::to_string(threads) + ".tuk");
     request.prefix = "p/";
     request.basePathLength = (dir / "src/").size();
-    request.payloads = {kModeSegmented, 0, 5, threads, true};
+    request.payloads = {kModeSegmented, "", 5, threads, true};
     const PackResult result = PackFiles(files, request, environment.env());
     EXPECT_TRUE(result.status.ok());
     EXPECT_EQ(result.entries, 3u);

@@ -1,26 +1,46 @@
 // tuk cat: entries' bytes to standard output, as tar -O and unzip -p.
 #include <cstdio>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "tuk/archive_reader.h"
+#include "tuk/archive_stream.h"
 #include "tuk/commands.h"
+#include "tuk/selection.h"
 
 namespace tuk {
 namespace {
 
-int Cat(const std::string& archive, const std::vector<std::string>& names) {
+struct Arguments {
+  std::string archive;
+  std::vector<std::string> names;
+  SelectionArguments selection;
+};
+
+int Cat(const Arguments& args) {
+  std::vector<std::string> names = args.names;
+  if (!ReadNameList(args.selection, names)) return kTukFailed;
+  if (names.empty() && args.selection.globs.include.empty()) {
+    PrintError("cat: name the entries to write (NAME, --include or --files-from)");
+    return kTukUsage;
+  }
+  ArchiveInput input;
   ArchiveReader reader;
-  const Status opened = reader.Open(archive);
-  if (!opened.ok() && opened.code() != Errc::kDamaged) {
+  const Status opened = input.Open(args.archive, reader);
+  if (!opened.ok() && (opened.code() != Errc::kDamaged || args.archive == "-")) {
     PrintError(opened.message());
     return kTukFailed;
   }
   bool failed = !opened.ok();
   if (failed) PrintError(opened.message() + " (only the entries before the damage are read)");
 
+  // Of two entries with one name, the later, as extraction leaves it.
+  std::vector<size_t> which;
+  if (!SelectEntries(reader.index(), names, args.selection, ArchiveInput::Shown(args.archive),
+                     which, true)) {
+    failed = true;
+  }
   SetBinaryMode(stdout);
   bool writeFailed = false;
   const ArchiveReader::Sink toOutput = [&](const uint8_t* data, size_t length) {
@@ -30,15 +50,8 @@ int Cat(const std::string& archive, const std::vector<std::string>& names) {
     }
     return Status();
   };
-  for (const std::string& name : names) {
-    // Of two entries with one name, the later, as extraction leaves it.
-    const std::optional<size_t> entry = reader.index().Lookup(name);
-    if (!entry) {
-      PrintError("no entry " + name + " in " + archive);
-      failed = true;
-      continue;
-    }
-    const Status read = reader.Read(*entry, toOutput);
+  for (size_t entry : which) {
+    const Status read = reader.Read(entry, toOutput);
     if (!read.ok()) {
       PrintError(read.message());
       failed = true;
@@ -53,14 +66,11 @@ int Cat(const std::string& archive, const std::vector<std::string>& names) {
 }
 
 CommandRun Define(CLI::App& command) {
-  struct Arguments {
-    std::string archive;
-    std::vector<std::string> names;
-  };
   auto args = std::make_shared<Arguments>();
   command.add_option("ARCHIVE", args->archive)->required();
-  command.add_option("NAME", args->names)->required();
-  return [args] { return Cat(args->archive, args->names); };
+  command.add_option("NAME", args->names);
+  AddSelectionOptions(command, args->selection);
+  return [args] { return Cat(*args); };
 }
 
 }  // namespace
@@ -68,7 +78,13 @@ CommandRun Define(CLI::App& command) {
 const Command kCatCommand = {
     "cat",
     "  cat ARCHIVE NAME...             write entries' bytes to standard output\n",
-    "tuk cat ARCHIVE NAME...\n  Writes the bytes of each named entry to standard output, in the order\n  given (names match regardless of the case of A-Z; of two entries with\n  one name, the later). Exits 2 when a name has no entry or an entry does\n  not decode.\n",
+    "tuk cat ARCHIVE NAME... [--include GLOB] [--exclude GLOB] [--files-from FILE [--null]]\n"
+    "  Writes the bytes of each named entry to standard output, in the order\n"
+    "  given (names match regardless of the case of A-Z; of two entries with\n"
+    "  one name, the later), then those an --include pattern matches, in\n"
+    "  index order, as in tuk extract. Exits 2 when a name or pattern matches\n"
+    "  no entry or an entry does not decode. ARCHIVE - reads the archive from\n"
+    "  standard input.\n",
     Define};
 
 }  // namespace tuk

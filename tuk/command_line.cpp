@@ -55,6 +55,16 @@ void AddVerbosityOptions(CLI::App& command, Verbosity& verbosity) {
       ->trigger_on_parse();
 }
 
+void AddOverwriteOptions(CLI::App& command, ExtractOptions::Overwrite& overwrite) {
+  using Overwrite = ExtractOptions::Overwrite;
+  command.add_flag_callback("--keep", [&overwrite] { overwrite = Overwrite::kKeep; })
+      ->trigger_on_parse();
+  command.add_flag_callback("--overwrite", [&overwrite] { overwrite = Overwrite::kOverwrite; })
+      ->trigger_on_parse();
+  command.add_flag_callback("--newer", [&overwrite] { overwrite = Overwrite::kNewer; })
+      ->trigger_on_parse();
+}
+
 int RunCommandLine(int argc, char** argv, const std::vector<Command>& commands,
                    const char* head, const char* tail, const char* version) {
   std::string usageText = head;

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "tuk/extract.h"
 #include "tuk/reporting.h"
 
 namespace tuk {
@@ -41,6 +42,9 @@ struct Compression {
 void AddCompressionOptions(CLI::App& command, Compression& compression, bool withThreads);
 // -v (each entry as it is done) and -q (errors only).
 void AddVerbosityOptions(CLI::App& command, Verbosity& verbosity);
+// --keep, --overwrite and --newer: what extraction does with a file
+// already where an entry goes; the last given wins.
+void AddOverwriteOptions(CLI::App& command, ExtractOptions::Overwrite& overwrite);
 
 // Parses argv against the commands and runs the one named. The text of
 // `tuk --help` is head, every command's synopsis, then tail; version is

@@ -14,6 +14,8 @@ extern const Command kReplaceCommand;
 extern const Command kRecompressCommand;
 extern const Command kUnpackAllCommand;
 extern const Command kCatCommand;
+extern const Command kDiffCommand;
+extern const Command kDeleteCommand;
 #ifdef TUK_HAVE_MOUNT
 extern const Command kMountCommand;
 extern const Command kUnmountCommand;

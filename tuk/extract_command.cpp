@@ -1,62 +1,79 @@
-// tuk extract: every entry, or the named ones, into a directory.
+// tuk extract: every entry, or those selected, into a directory.
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
+#include "tuk/archive_stream.h"
 #include "tuk/commands.h"
 #include "tuk/extract.h"
+#include "tuk/selection.h"
 
 namespace tuk {
 namespace {
 
-int Extract(const std::string& path, const std::string& directory,
-            const std::vector<std::string>& names) {
+struct Arguments {
+  std::string archive, directory = ".";
+  std::vector<std::string> names;
+  SelectionArguments selection;
+  size_t strip = 0;
+  ExtractOptions::Overwrite overwrite = ExtractOptions::Overwrite::kOverwrite;
+  Verbosity verbosity = Verbosity::kNormal;
+};
+
+int Extract(const Arguments& args) {
+  ArchiveInput input;
   ArchiveReader reader;
-  const Status opened = reader.Open(path);
-  if (opened.code() == Errc::kNotFound) {
+  const Status opened = input.Open(args.archive, reader);
+  if (opened.code() == Errc::kNotFound || (!opened.ok() && args.archive == "-")) {
     PrintError(opened.message());
     return kTukFailed;
   }
   bool failed = !opened.ok();
   if (failed) PrintError(opened.message() + " (only the entries before the damage are used)");
 
+  std::vector<std::string> names = args.names;
+  if (!ReadNameList(args.selection, names)) return kTukFailed;
   // A name stands for the entry extraction would leave at its path: of two
-  // with one name, the later.
+  // with one name, the later. Names and patterns that match nothing are
+  // errors, as in tar.
   std::vector<size_t> which;
-  for (const std::string& name : names) {
-    const std::optional<size_t> entry = reader.index().Lookup(name);
-    if (entry) {
-      which.push_back(*entry);
-    } else {
-      PrintError("no entry " + name + " in " + path);
-      failed = true;
-    }
+  const bool selective = !names.empty() || !args.selection.globs.Empty();
+  if (!SelectEntries(reader.index(), names, args.selection, ArchiveInput::Shown(args.archive),
+                     which)) {
+    failed = true;
   }
-  if (!names.empty() && which.empty()) return kTukFailed;
+  if (selective && which.empty()) return kTukFailed;
 
-  TukObserver observer;
+  TukObserver observer(args.verbosity);
   ExtractOptions options;
-  options.directory = directory;
+  options.directory = args.directory;
   // Unlike the unpack program, keep going after a failed entry.
   options.stopAtFailure = false;
-  options.checkFreeSpace = names.empty();
+  options.checkFreeSpace = !selective;
+  options.overwrite = args.overwrite;
+  options.stripComponents = args.strip;
   options.observer = &observer;
-  const Status extracted = Extract(reader, which, options);
+  ExtractSummary summary;
+  const Status extracted = Extract(reader, selective ? which : std::vector<size_t>(), options,
+                                   &summary);
   if (!extracted.ok() && extracted.code() != Errc::kDamaged) PrintError(extracted.message());
+  if (args.verbosity != Verbosity::kQuiet && (summary.kept > 0 || summary.stripped > 0)) {
+    PrintError(std::to_string(summary.kept) + " existing files kept, " +
+               std::to_string(summary.stripped) + " entries with no name left skipped");
+  }
   return failed || !extracted.ok() ? kTukFailed : kTukDone;
 }
 
 CommandRun Define(CLI::App& command) {
-  struct Arguments {
-    std::string archive, directory = ".";
-    std::vector<std::string> names;
-  };
   auto args = std::make_shared<Arguments>();
   command.add_option("ARCHIVE", args->archive)->required();
   command.add_option("NAME", args->names);
   command.add_option("-C", args->directory)->type_name("DIR")->take_last();
-  return [args] { return Extract(args->archive, args->directory, args->names); };
+  AddSelectionOptions(command, args->selection);
+  command.add_option("--strip-components", args->strip)->type_name("N")->take_last();
+  AddOverwriteOptions(command, args->overwrite);
+  AddVerbosityOptions(command, args->verbosity);
+  return [args] { return Extract(*args); };
 }
 
 }  // namespace
@@ -64,8 +81,24 @@ CommandRun Define(CLI::App& command) {
 const Command kExtractCommand = {
     "extract",
     "  extract ARCHIVE [-C DIR] [NAME...]\n"
-    "                                  extract every entry, or the named ones\n",
-    "tuk extract ARCHIVE [-C DIR] [NAME...]\n  Extracts every entry, or the named ones (names match regardless of the\n  case of A-Z; of two entries with one name, the later), into DIR\n  (default: the current directory), which is made when missing.\n",
+    "                                  extract every entry, or those selected\n",
+    "tuk extract ARCHIVE [-C DIR] [NAME...] [--include GLOB] [--exclude GLOB]\n"
+    "            [--files-from FILE [--null]] [--strip-components N]\n"
+    "            [--keep | --overwrite | --newer] [-v | -q]\n"
+    "  Extracts every entry, or the named ones (names match regardless of the\n"
+    "  case of A-Z; of two entries with one name, the later) and those an\n"
+    "  --include pattern matches, but none an --exclude pattern matches, into\n"
+    "  DIR (default: the current directory), which is made when missing.\n"
+    "  Patterns take *, ?, [...] and ** (any run of components); a name or\n"
+    "  pattern that matches nothing is an error. --files-from FILE names the\n"
+    "  entries one a line (NUL-ended with --null; - is standard input).\n"
+    "  --strip-components N drops N leading components of every name (an\n"
+    "  entry with nothing left is skipped). A file already there is replaced\n"
+    "  (--overwrite, the default), kept (--keep) or replaced only when older\n"
+    "  than the archive (--newer); a directory or a link where a file goes is\n"
+    "  never replaced or followed. -v lists each entry extracted, -q prints\n"
+    "  errors only. ARCHIVE - reads the archive from standard input (spooled\n"
+    "  to a temporary file first).\n",
     Define};
 
 }  // namespace tuk

@@ -5,7 +5,9 @@
 #include <string>
 
 #include "tuk/archive_reader.h"
+#include "tuk/archive_stream.h"
 #include "tuk/commands.h"
+#include "tuk/selection.h"
 
 namespace tuk {
 namespace {
@@ -42,15 +44,32 @@ std::string JsonString(const std::string& text) {
   return out + "\"";
 }
 
-int List(const std::string& path, bool json) {
+struct Arguments {
+  std::string archive;
+  bool json = false;
+  SelectionArguments selection;
+};
+
+int List(const Arguments& args) {
+  ArchiveInput input;
   ArchiveReader reader;
-  const Status opened = reader.Open(path);
-  if (opened.code() == Errc::kNotFound) {
+  const Status opened = input.Open(args.archive, reader);
+  if (opened.code() == Errc::kNotFound || (!opened.ok() && args.archive == "-")) {
     PrintError(opened.message());
     return kTukFailed;
   }
   if (!opened.ok()) PrintError(opened.message() + " (only the entries before the damage are listed)");
-  const Index& index = reader.index();
+  std::vector<std::string> names;
+  if (!ReadNameList(args.selection, names)) return kTukFailed;
+  std::vector<size_t> which;
+  const bool found = SelectEntries(reader.index(), names, args.selection,
+                                   ArchiveInput::Shown(args.archive), which);
+  // The listing holds the entries taken; the totals are theirs.
+  std::vector<Entry> taken;
+  for (size_t i : which) taken.push_back(reader.index()[i]);
+  const Index& all = reader.index();
+  const Index index(all.mode(), all.indexOffset(), std::move(taken), all.complete());
+  const bool json = args.json;
   const auto stored = static_cast<unsigned long long>(index.TotalStoredSize());
   const auto total = static_cast<unsigned long long>(index.TotalSize());
   if (json) {
@@ -61,7 +80,7 @@ int List(const std::string& path, bool json) {
       const Entry& e = index[i];
       std::printf("%s\n  {\"index\": %zu, \"name\": %s, \"size\": %u, \"storedSize\": %u, "
                   "\"offset\": %u}",
-                  i == 0 ? "" : ",", i, JsonString(e.name).c_str(), e.size, e.storedSize,
+                  i == 0 ? "" : ",", which[i], JsonString(e.name).c_str(), e.size, e.storedSize,
                   e.offset);
     }
     std::printf("%s]}\n", index.size() > 0 ? "\n" : "");
@@ -72,22 +91,19 @@ int List(const std::string& path, bool json) {
                 "name");
     for (size_t i = 0; i < index.size(); ++i) {
       const Entry& e = index[i];
-      std::printf("%6zu %10u %10u %7s %10u  %s\n", i, e.size, e.storedSize,
+      std::printf("%6zu %10u %10u %7s %10u  %s\n", which[i], e.size, e.storedSize,
                   Ratio(e.storedSize, e.size).c_str(), e.offset, e.name.c_str());
     }
   }
-  return opened.ok() ? kTukDone : kTukFailed;
+  return opened.ok() && found ? kTukDone : kTukFailed;
 }
 
 CommandRun Define(CLI::App& command) {
-  struct Arguments {
-    std::string archive;
-    bool json = false;
-  };
   auto args = std::make_shared<Arguments>();
   command.add_option("ARCHIVE", args->archive)->required();
   command.add_flag("--json", args->json);
-  return [args] { return List(args->archive, args->json); };
+  AddSelectionOptions(command, args->selection);
+  return [args] { return List(*args); };
 }
 
 }  // namespace
@@ -95,7 +111,11 @@ CommandRun Define(CLI::App& command) {
 const Command kListCommand = {
     "list",
     "  list ARCHIVE [--json]           list the entries\n",
-    "tuk list ARCHIVE [--json]\n  Shows the mode, entry count and total size, then one row per entry:\n  index, size, stored size, offset and name; with --json, as one JSON object.\n",
+    "tuk list ARCHIVE [--json] [--include GLOB] [--exclude GLOB] [--files-from FILE [--null]]\n"
+    "  Shows the mode, entry count and total size, then one row per entry:\n"
+    "  index, size, stored size, offset and name; with --json, as one JSON\n"
+    "  object. --include, --exclude and --files-from choose the entries, as in\n"
+    "  tuk extract. ARCHIVE - reads the archive from standard input.\n",
     Define};
 
 }  // namespace tuk

@@ -1,4 +1,5 @@
 // The tuk program: one table of commands, dispatched by the command line.
+#include <csignal>
 #include <vector>
 
 #include "tuk/commands.h"
@@ -37,10 +38,16 @@ const char kTail[] =
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef SIGPIPE
+  // A reader that goes away (a closed pipe) makes writes fail, which every
+  // command reports and exits 2 on, rather than ending the run unseen.
+  std::signal(SIGPIPE, SIG_IGN);
+#endif
   const std::vector<tuk::Command> commands = {
       tuk::kListCommand,       tuk::kVerifyCommand,    tuk::kExtractCommand,
       tuk::kPackCommand,       tuk::kReplaceCommand,   tuk::kRecompressCommand,
-      tuk::kUnpackAllCommand,  tuk::kCatCommand,
+      tuk::kUnpackAllCommand,  tuk::kCatCommand,       tuk::kDiffCommand,
+      tuk::kDeleteCommand,
 #ifdef TUK_HAVE_MOUNT
       tuk::kMountCommand,      tuk::kUnmountCommand,
 #endif

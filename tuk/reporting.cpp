@@ -67,12 +67,15 @@ std::string Describe(const Report& report) {
     case Event::kEntryFileUncreatable: return "cannot create the file of " + s;
     case Event::kEntryFileUnwritable: return "cannot write the file of " + s;
     case Event::kEntryKept: return s + " exists: kept";
+    case Event::kEntryInTheWay: return s + ": a directory or a link stands where its file goes";
+    case Event::kEntryNameStripped: return s + ": nothing left of its name to extract it as (skipped)";
   }
   return s;
 }
 
-TukObserver::TukObserver(Verbosity verbosity)
-    : verbosity_(verbosity), terminal_(IsTerminal(stderr) && verbosity != Verbosity::kQuiet),
+TukObserver::TukObserver(Verbosity verbosity, std::FILE* listing)
+    : verbosity_(verbosity), listing_(listing),
+      terminal_(IsTerminal(stderr) && verbosity != Verbosity::kQuiet),
       started_(NowMs()) {}
 
 TukObserver::~TukObserver() { Clear(); }
@@ -85,10 +88,10 @@ void TukObserver::Clear() {
 }
 
 void TukObserver::OnReport(const Report& report) {
-  if (report.event == Event::kEntryKept && verbosity_ == Verbosity::kQuiet) return;
-  if (report.event != Event::kWaitingForLock && report.event != Event::kEntryKept) {
-    reported_ = true;
-  }
+  // Files kept and names stripped away are notes, not failures.
+  const bool note = report.event == Event::kEntryKept || report.event == Event::kEntryNameStripped;
+  if (note && verbosity_ == Verbosity::kQuiet) return;
+  if (!note && report.event != Event::kWaitingForLock) reported_ = true;
   Clear();
   PrintError(Describe(report));
 }
@@ -96,8 +99,8 @@ void TukObserver::OnReport(const Report& report) {
 void TukObserver::OnEntryDone(const std::string& name) {
   if (verbosity_ != Verbosity::kVerbose) return;
   Clear();
-  std::printf("%s\n", name.c_str());
-  std::fflush(stdout);
+  std::fprintf(listing_, "%s\n", name.c_str());
+  std::fflush(listing_);
 }
 
 void TukObserver::OnProgress(const Progress& progress) {

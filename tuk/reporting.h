@@ -14,6 +14,7 @@ namespace tuk {
 constexpr int kTukDone = 0;
 constexpr int kTukUsage = 1;
 constexpr int kTukFailed = 2;
+constexpr int kTukDiffers = 1;  // tuk diff: the archive and the tree differ
 
 // One error line of the tuk program, on standard error: "tuk: text".
 void PrintError(const std::string& text);
@@ -31,7 +32,8 @@ enum class Verbosity { kQuiet, kNormal, kVerbose };
 // redrawn at most ten times a second and cleared at the end.
 class TukObserver : public Observer {
  public:
-  explicit TukObserver(Verbosity verbosity = Verbosity::kNormal);
+  // The entries done (-v) go to listing.
+  explicit TukObserver(Verbosity verbosity = Verbosity::kNormal, std::FILE* listing = stdout);
   ~TukObserver() override;
   TukObserver(const TukObserver&) = delete;
   TukObserver& operator=(const TukObserver&) = delete;
@@ -46,6 +48,7 @@ class TukObserver : public Observer {
   void Clear();
 
   const Verbosity verbosity_;
+  std::FILE* const listing_;
   const bool terminal_;
   bool drawn_ = false;
   bool reported_ = false;

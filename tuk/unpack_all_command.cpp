@@ -16,7 +16,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
-int UnpackAll(const std::string& pattern, const std::string& directory) {
+struct Arguments {
+  std::string pattern, directory;
+  ExtractOptions::Overwrite overwrite = ExtractOptions::Overwrite::kOverwrite;
+  Verbosity verbosity = Verbosity::kNormal;
+};
+
+int UnpackAll(const Arguments& args) {
+  const std::string& pattern = args.pattern;
+  const std::string& directory = args.directory;
   std::error_code error;
   if (!fs::is_directory(directory, error)) {
     PrintError("no such directory: " + directory);
@@ -40,10 +48,11 @@ int UnpackAll(const std::string& pattern, const std::string& directory) {
   std::sort(found.begin(), found.end(),
             [](const std::string& a, const std::string& b) { return NameBefore(a, b); });
 
-  TukObserver observer;
+  TukObserver observer(args.verbosity);
   ExtractOptions options;
   options.directory = directory;
   options.stopAtFailure = true;
+  options.overwrite = args.overwrite;
   options.observer = &observer;
   for (const std::string& name : found) {
     const std::string path = (fs::path(folder) / name).string();
@@ -62,13 +71,12 @@ int UnpackAll(const std::string& pattern, const std::string& directory) {
 }
 
 CommandRun Define(CLI::App& command) {
-  struct Arguments {
-    std::string pattern, directory;
-  };
   auto args = std::make_shared<Arguments>();
   command.add_option("PATTERN", args->pattern)->required();
   command.add_option("DIR", args->directory)->required();
-  return [args] { return UnpackAll(args->pattern, args->directory); };
+  AddOverwriteOptions(command, args->overwrite);
+  AddVerbosityOptions(command, args->verbosity);
+  return [args] { return UnpackAll(*args); };
 }
 
 }  // namespace
@@ -76,7 +84,11 @@ CommandRun Define(CLI::App& command) {
 const Command kUnpackAllCommand = {
     "unpack-all",
     "  unpack-all PATTERN DIR          extract every archive matching PATTERN\n",
-    "tuk unpack-all PATTERN DIR\n  Extracts every archive matching PATTERN (such as 'packs/*.tuk') into DIR.\n",
+    "tuk unpack-all PATTERN DIR [--keep | --overwrite | --newer] [-v | -q]\n"
+    "  Extracts every archive matching PATTERN (such as 'packs/*.tuk') into DIR,\n"
+    "  in name order; the first that fails ends the run. Files already there\n"
+    "  are treated as --keep, --overwrite (the default) or --newer say, as in\n"
+    "  tuk extract.\n",
     Define};
 
 }  // namespace tuk

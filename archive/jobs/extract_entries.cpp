@@ -50,6 +50,16 @@ Status Extract(const ArchiveReader& reader, const std::vector<size_t>& which,
 
   ExtractSettings settings;
   settings.root = std::filesystem::absolute(options.directory, error).string();
+  settings.noFollow = options.noFollow;
+  settings.overwrite = options.overwrite == ExtractOptions::Overwrite::kKeep
+                           ? ExtractSettings::Overwrite::kKeep
+                       : options.overwrite == ExtractOptions::Overwrite::kNewer
+                           ? ExtractSettings::Overwrite::kNewer
+                           : ExtractSettings::Overwrite::kAlways;
+  if (options.overwrite == ExtractOptions::Overwrite::kNewer &&
+      !platform::ModifiedNs(reader.path().c_str(), settings.newerThanNs)) {
+    return Status(Errc::kIo, "cannot tell when " + reader.path() + " was changed");
+  }
   settings.stopAtFailure = options.stopAtFailure;
   settings.verifyChecksums = options.verifyChecksums;
   settings.workers = options.workers != 0 ? options.workers : Extractor::DefaultWorkers();
@@ -57,17 +67,35 @@ Status Extract(const ArchiveReader& reader, const std::vector<size_t>& which,
   Progress progress;
   progress.filesTotal = order->size();
   progress.bytesTotal = bytes;
+  // The names stripped of their leading components, kept for the run.
+  std::vector<std::string> names;
+  names.reserve(order->size());
   for (size_t i : *order) {
     const Entry& entry = index[i];
+    std::string name = entry.name;
+    for (size_t n = 0; n < options.stripComponents && !name.empty(); ++n) {
+      const size_t slash = name.find('/');
+      name = slash == std::string::npos ? std::string() : name.substr(slash + 1);
+    }
+    names.push_back(std::move(name));
+  }
+  for (size_t k = 0; k < order->size(); ++k) {
+    const Entry& entry = index[(*order)[k]];
     progress.current = entry.name.c_str();
     env.Advance(progress);
-    if (!run.Extract(entry) && options.stopAtFailure) break;
+    if (names[k].empty() && options.stripComponents > 0) {
+      env.Tell(Event::kEntryNameStripped, entry.name);
+      ++done.stripped;
+    } else if (!run.Extract(entry, &names[k]) && options.stopAtFailure) {
+      break;
+    }
     ++progress.filesDone;
     progress.bytesDone += entry.size;
   }
   run.Finish();
   done.failed = run.failures();
   done.extracted = run.extracted();
+  done.kept = run.kept();
   if (done.failed > 0) {
     return Status(Errc::kDamaged, std::to_string(done.failed) + " entries could not be extracted");
   }

@@ -87,7 +87,7 @@ PackResult PackFiles(const GatheredFiles& files, const PackRequest& request,
   }
 
   PayloadSettings payloads = request.payloads;
-  payloads.prefixLength = request.prefix.size();
+  payloads.prefix = request.prefix;
   if (result.updated) {
     payloads.mode = oldIndex.mode();
     if (payloads.mode != kModeStored && payloads.mode != kModeSegmented) {

@@ -59,7 +59,12 @@ void LegacyObserver::OnReport(const Report& report) {
     case Event::kEntryUnsafeName: m.TraceError("ERROR! Unsafe entry name: %s\n", subject); break;
     case Event::kEntryFileUncreatable: m.TraceError("ERROR! Could not write file: %s\n", subject); break;
     case Event::kEntryFileUnwritable: m.TraceError("ERROR! Could not write: %s\n", subject); break;
-    case Event::kEntryKept: break;
+    // Only tuk's extraction keeps files or strips names; the legacy
+    // programs' own would be their failure to make the file.
+    case Event::kEntryInTheWay: m.TraceError("ERROR! Could not write file: %s\n", subject); break;
+    case Event::kEntryKept:
+    case Event::kEntryNameStripped:
+      break;
   }
 }
 

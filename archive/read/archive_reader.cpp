@@ -44,6 +44,7 @@ Status ChecksumFault(const Entry& entry) {
 struct ArchiveReader::State {
   platform::RandomAccessFile file;
   Index index;
+  std::string path;
 };
 
 const platform::RandomAccessFile& ReaderAccess::File(const ArchiveReader& reader) {
@@ -57,6 +58,7 @@ ArchiveReader& ArchiveReader::operator=(ArchiveReader&&) noexcept = default;
 
 Status ArchiveReader::Open(const std::string& path) {
   state_ = std::make_unique<State>();
+  state_->path = path;
   if (!state_->file.Open(path.c_str())) {
     return Status(Errc::kNotFound, "cannot open " + path);
   }
@@ -68,6 +70,8 @@ Status ArchiveReader::Open(const std::string& path) {
 const Index& ArchiveReader::index() const { return state_->index; }
 
 uint64_t ArchiveReader::FileSize() const { return state_->file.Length(); }
+
+const std::string& ArchiveReader::path() const { return state_->path; }
 
 Status ArchiveReader::ReadPayload(size_t i, std::vector<uint8_t>& payload) const {
   if (i >= state_->index.size()) return Status(Errc::kNotFound, "no entry " + std::to_string(i));

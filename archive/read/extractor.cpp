@@ -83,6 +83,7 @@ struct Extractor::Job {
   enum class Outcome { kNotTried, kWritten, kExists, kFailed, kBadChecksum };
 
   const Entry* entry = nullptr;
+  std::string name;  // the file's name below the root
   std::string path;
   std::string folded;
   std::vector<std::string> madeDirectories;  // made for this entry, in order
@@ -132,22 +133,58 @@ std::string Extractor::Joined(const std::string& name) const {
   return path + name;
 }
 
-std::string Extractor::PreparePath(const Entry& entry, std::vector<std::string>* made) {
+std::string Extractor::PreparePath(const std::string& name, std::vector<std::string>* made) {
   // Paths are joined to the extraction directory rather than opened from
   // it as the working directory, which extraction never touches.
-  const std::string path = Joined(entry.name);
-  const size_t rootLength = path.size() - entry.name.size();
+  const std::string path = Joined(name);
+  const size_t rootLength = path.size() - name.size();
   // Every '/' ends a directory of the entry's path; each is made once
   // per run, parents first.
-  for (size_t i = 0; i < entry.name.size(); ++i) {
-    if (entry.name[i] != '/') continue;
-    std::string directory = entry.name.substr(0, i);
-    if (madeDirectories_.insert(directory).second &&
-        env_.disk->CreateDir(path.substr(0, rootLength + i).c_str()) && made != nullptr) {
-      made->push_back(std::move(directory));
+  for (size_t i = 0; i < name.size(); ++i) {
+    if (name[i] != '/') continue;
+    std::string directory = name.substr(0, i);
+    if (madeDirectories_.count(directory) != 0) continue;
+    const std::string full = path.substr(0, rootLength + i);
+    const bool createdHere = env_.disk->CreateDir(full.c_str());
+    if (!createdHere && settings_.noFollow &&
+        platform::KindOf(full.c_str()) != platform::PathKind::kDirectory) {
+      return std::string();
     }
+    if (createdHere && made != nullptr) made->push_back(directory);
+    madeDirectories_.insert(std::move(directory));
   }
   return path;
+}
+
+Extractor::Place Extractor::Look(const std::string& path) const {
+  if (settings_.overwrite == ExtractSettings::Overwrite::kAlways && !settings_.noFollow) {
+    return Place::kWrite;
+  }
+  switch (platform::KindOf(path.c_str())) {
+    case platform::PathKind::kNone:
+      return Place::kWrite;
+    case platform::PathKind::kFile: {
+      if (settings_.overwrite == ExtractSettings::Overwrite::kKeep) return Place::kKeep;
+      int64_t changed = 0;
+      if (settings_.overwrite == ExtractSettings::Overwrite::kNewer &&
+          platform::ModifiedNs(path.c_str(), changed) && changed >= settings_.newerThanNs) {
+        return Place::kKeep;
+      }
+      return Place::kWrite;
+    }
+    default:
+      return settings_.noFollow ? Place::kInTheWay : Place::kWrite;
+  }
+}
+
+bool Extractor::Refuse(Place place, const Entry& entry) {
+  if (place == Place::kKeep) {
+    env_.Tell(Event::kEntryKept, entry.name);
+    ++kept_;
+    return false;
+  }
+  env_.Tell(Event::kEntryInTheWay, entry.name);
+  return true;
 }
 
 void Extractor::RemoveEntryFile(const std::string& path, const std::vector<std::string>& made) {
@@ -158,17 +195,19 @@ void Extractor::RemoveEntryFile(const std::string& path, const std::vector<std::
   }
 }
 
-bool Extractor::Extract(const Entry& entry) {
-  if (pool_.Workers() > 0 && !IsStreamed(source_.mode, entry)) return Queue(entry);
+bool Extractor::Extract(const Entry& entry, const std::string* as) {
+  const std::string& name = as != nullptr ? *as : entry.name;
+  if (pool_.Workers() > 0 && !IsStreamed(source_.mode, entry)) return Queue(entry, name);
   // Anything else is extracted on this thread, after the files before it.
   const bool earlier = SettleAll();
   if (!earlier && settings_.stopAtFailure) return false;
   RefillBuffer(1);
-  const bool extracted = ExtractHere(entry);
-  if (extracted) {
+  const size_t kept = kept_;
+  const bool extracted = ExtractHere(entry, name);
+  if (extracted && kept == kept_) {
     ++extracted_;
     env_.Done(entry.name);
-  } else {
+  } else if (!extracted) {
     ++failures_;
   }
   return earlier && extracted;
@@ -179,28 +218,32 @@ bool Extractor::Finish() {
   return failures_ == 0;
 }
 
-bool Extractor::ExtractHere(const Entry& entry) {
-  return IsStreamed(source_.mode, entry) ? ExtractStreamed(entry) : ExtractWhole(entry);
+bool Extractor::ExtractHere(const Entry& entry, const std::string& name) {
+  return IsStreamed(source_.mode, entry) ? ExtractStreamed(entry, name)
+                                         : ExtractWhole(entry, name);
 }
 
-bool Extractor::ExtractWhole(const Entry& entry) {
+bool Extractor::ExtractWhole(const Entry& entry, const std::string& name) {
   if (!ReadChecked(source_, entry, buffer_, payload_, settings_.verifyChecksums, env_)) {
     return false;
   }
-  if (!IsSafeName(entry.name)) {
+  if (!IsSafeName(name)) {
     env_.Tell(Event::kEntryUnsafeName, entry.name);
     return false;
   }
   Written result = Written::kUnwritable;
   try {
-    result = WriteFile(*env_.disk, PreparePath(entry), buffer_.bytes.get(), entry.size);
+    const std::string path = PreparePath(name);
+    const Place place = path.empty() ? Place::kInTheWay : Look(path);
+    if (place != Place::kWrite) return !Refuse(place, entry);
+    result = WriteFile(*env_.disk, path, buffer_.bytes.get(), entry.size);
   } catch (...) {
   }
   TellWritten(env_, result, entry);
   return result == Written::kWritten;
 }
 
-bool Extractor::ExtractStreamed(const Entry& entry) {
+bool Extractor::ExtractStreamed(const Entry& entry, const std::string& name) {
   const bool verify = settings_.verifyChecksums && entry.checksum() != 0 && ChecksumsAvailable();
   // A whole decode's capacity: the reading buffer grown to hold the entry.
   const uint64_t capacity = std::max<uint64_t>(uint64_t{entry.size} + 1, buffer_.capacity);
@@ -237,12 +280,16 @@ bool Extractor::ExtractStreamed(const Entry& entry) {
   }
 
   try {
-    const bool safe = IsSafeName(entry.name);
+    const bool safe = IsSafeName(name);
     // A damaged entry must leave a file already at its path as it was, and
     // an unsafe name is refused only once the bytes were found sound: in
     // both cases the entry is read through once before anything is written.
     const bool mayFailLate = source_.mode == kModeSegmented || verify;
-    if (!safe || (mayFailLate && platform::PathExists(Joined(entry.name).c_str()))) {
+    if (safe) {
+      const Place place = Look(Joined(name));
+      if (place != Place::kWrite) return !Refuse(place, entry);
+    }
+    if (!safe || (mayFailLate && platform::PathExists(Joined(name).c_str()))) {
       if (tellUnread(read(discard))) return false;
       if (!safe) {
         env_.Tell(Event::kEntryUnsafeName, entry.name);
@@ -251,7 +298,8 @@ bool Extractor::ExtractStreamed(const Entry& entry) {
     }
 
     std::vector<std::string> made;
-    const std::string path = PreparePath(entry, &made);
+    const std::string path = PreparePath(name, &made);
+    if (path.empty()) return !Refuse(Place::kInTheWay, entry);
     platform::File out;
     if (!env_.disk->Open(out, path.c_str(), platform::File::Mode::WriteUnbuffered)) {
       env_.Tell(Event::kEntryFileUncreatable, entry.name);
@@ -318,10 +366,11 @@ void Extractor::RefillBuffer(uint32_t need) {
   if (pool_.Workers() > 0) buffer_.Grow(BufferSizeFor(need));
 }
 
-bool Extractor::Queue(const Entry& entry) {
+bool Extractor::Queue(const Entry& entry, const std::string& name) {
   auto job = std::make_unique<Job>();
   job->entry = &entry;
-  job->folded = Folded(entry.name);
+  job->name = name;
+  job->folded = Folded(name);
   bool earlier = true;
   while (queued_.size() >= kMaxQueued || queuedBytes_ > kMaxQueuedBytes) {
     earlier = SettleOldest() && earlier;
@@ -339,7 +388,7 @@ bool Extractor::Queue(const Entry& entry) {
   Environment holding = env_;
   holding.observer = &held;
   bool ready = ReadChecked(source_, entry, buffer_, payload_, false, holding);
-  if (ready && !IsSafeName(entry.name)) {
+  if (ready && !IsSafeName(name)) {
     // A whole extraction checks the checksum before the name.
     holding.Tell(ChecksumMatches(entry, buffer_.bytes.get()) ? Event::kEntryUnsafeName
                                                               : Event::kEntryChecksumMismatch,
@@ -359,11 +408,14 @@ bool Extractor::Queue(const Entry& entry) {
   }
 
   try {
-    job->path = PreparePath(entry, &job->madeDirectories);
+    job->path = PreparePath(name, &job->madeDirectories);
   } catch (...) {
+    job->path.clear();
+  }
+  if (job->path.empty()) {
     earlier = SettleAll() && earlier;
     if (!earlier && settings_.stopAtFailure) return false;
-    env_.Tell(Event::kEntryFileUnwritable, entry.name);
+    Refuse(Place::kInTheWay, entry);
     ++failures_;
     return false;
   }
@@ -433,9 +485,10 @@ bool Extractor::SettleOldest() {
   queuedBytes_ -= job->entry->size;
   queuedNames_.erase(queuedNames_.find(job->folded));
   WaitUntilDone(*job);
+  const size_t kept = kept_;
   const bool ok = Settle(*job);
   RecycleBuffer(*job);
-  if (ok) {
+  if (ok && kept == kept_) {
     ++extracted_;
     env_.Done(job->entry->name);
   }
@@ -461,12 +514,16 @@ bool Extractor::Settle(Job& job) {
     env_.Tell(Event::kEntryChecksumMismatch, entry.name);
     return false;
   }
-  // The one-thread way: the path may hold a file to replace, or the
-  // worker's try failed. Its directories are made again in case a failure
-  // since had them removed.
+  // The one-thread way: the path may hold a file to replace (or keep), or
+  // the worker's try failed. Its directories are made again in case a
+  // failure since had them removed.
+  if (job.outcome == Job::Outcome::kExists) {
+    const Place place = Look(job.path);
+    if (place != Place::kWrite) return !Refuse(place, entry);
+  }
   const auto writeHere = [&] {
     try {
-      PreparePath(entry);
+      if (PreparePath(job.name).empty()) return Written::kUncreatable;
       return WriteFile(*env_.disk, job.path, job.bytes.bytes.get(), entry.size);
     } catch (...) {
       return Written::kUnwritable;

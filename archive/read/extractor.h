@@ -37,6 +37,14 @@ struct ExtractSettings {
   bool stopAtFailure = true;    // the first failed entry ends the run
   bool verifyChecksums = false; // refuse entries whose bytes do not match their checksum
   unsigned workers = 0;         // 0: every file is written on the caller's thread
+  // A file already at an entry's path: replaced, kept (kEntryKept), or
+  // replaced only when older than newerThanNs.
+  enum class Overwrite { kAlways, kKeep, kNewer } overwrite = Overwrite::kAlways;
+  int64_t newerThanNs = 0;
+  // Never write through a link, nor make a directory through one: a link,
+  // a directory or anything but a file where a file goes (or a directory
+  // of it) fails the entry (kEntryInTheWay).
+  bool noFollow = false;
 };
 
 class Extractor {
@@ -48,15 +56,17 @@ class Extractor {
   Extractor& operator=(const Extractor&) = delete;
 
   // Extracts entry, its file possibly still being written when this
-  // returns; entry must outlive the run. False when this entry, or one
+  // returns; entry (and as) must outlive the run. as, when given, is the
+  // name its file gets below the root. False when this entry, or one
   // queued before it, failed.
-  bool Extract(const Entry& entry);
+  bool Extract(const Entry& entry, const std::string* as = nullptr);
   // Waits for every queued file; false when one failed.
   bool Finish();
   // Entries that failed so far (each one reported once); every other
   // entry extracted was told to the observer as done.
   size_t failures() const { return failures_; }
   size_t extracted() const { return extracted_; }
+  size_t kept() const { return kept_; }
   const ExtractSettings& settings() const { return settings_; }
 
   // Reads the entry whole into buffer (grown to hold it), with extraction's
@@ -70,13 +80,21 @@ class Extractor {
 
  private:
   struct Job;
-  bool ExtractHere(const Entry& entry);
-  bool ExtractWhole(const Entry& entry);
-  bool ExtractStreamed(const Entry& entry);
-  bool Queue(const Entry& entry);
-  // The path of the entry's file, its directories made (each once per
-  // run); those this call made are added to made when given, deepest last.
-  std::string PreparePath(const Entry& entry, std::vector<std::string>* made = nullptr);
+  // What to do where a file goes.
+  enum class Place { kWrite, kKeep, kInTheWay };
+  Place Look(const std::string& path) const;
+  // Tells the place's verdict for an entry that is not written; false for
+  // one kept, which counts as done.
+  bool Refuse(Place place, const Entry& entry);
+  bool ExtractHere(const Entry& entry, const std::string& name);
+  bool ExtractWhole(const Entry& entry, const std::string& name);
+  bool ExtractStreamed(const Entry& entry, const std::string& name);
+  bool Queue(const Entry& entry, const std::string& name);
+  // The path of the file called name below the root, its directories made
+  // (each once per run); those this call made are added to made when
+  // given, deepest last. Empty when, with noFollow, something other than a
+  // directory stands where one of them goes.
+  std::string PreparePath(const std::string& name, std::vector<std::string>* made = nullptr);
   std::string Joined(const std::string& name) const;
   // Removes an entry's file found damaged after it was written, and the
   // directories made for it.
@@ -103,6 +121,7 @@ class Extractor {
   std::unordered_set<std::string> madeDirectories_;
   size_t failures_ = 0;
   size_t extracted_ = 0;
+  size_t kept_ = 0;
   std::deque<std::unique_ptr<Job>> queued_;
   std::unordered_multiset<std::string> queuedNames_;  // case-folded
   uint64_t queuedBytes_ = 0;

@@ -215,7 +215,7 @@ void EntryWriter::Skip(Event why, const std::string& path, uint64_t value) {
 }
 
 bool EntryWriter::NameFits(const std::string& path, const std::string& name) {
-  if (settings_.prefixLength + name.size() <= kMaxNameLength) return true;
+  if (settings_.prefix.size() + name.size() <= kMaxNameLength) return true;
   Skip(Event::kInputNameTooLong, path);
   return false;
 }
@@ -250,6 +250,8 @@ Status EntryWriter::Fits(const Entry& entry, uint64_t storedSize) const {
              ? Status(Errc::kTooLarge, "the archive would pass 4 GiB")
              : Status();
 }
+
+void EntryWriter::Appended() { env_.Done(settings_.prefix + entries_.back().name); }
 
 Status EntryWriter::TakeBack(const Entry& entry) {
   return out_.Seek(entry.offset) && out_.Truncate() ? Status() : WriteFailed();
@@ -375,6 +377,7 @@ Status EntryWriter::AddWhole(const std::string& name, const uint8_t* data, uint3
     entry.storedSize = size;
   }
   entries_.push_back(std::move(entry));
+  Appended();
   return Status();
 }
 
@@ -416,6 +419,7 @@ Status EntryWriter::AddStreamed(const std::string& path, const std::string& name
     entry.storedSize = size;
     if (checksum) entry.set_checksum(copy.checksum);
     entries_.push_back(std::move(entry));
+    Appended();
     return Status();
   }
 
@@ -444,7 +448,9 @@ Status EntryWriter::AddStreamed(const std::string& path, const std::string& name
     return Status();
   }
   input.Close();
-  return payload.End(entries_);
+  TUK_FORWARD_IF_ERROR(payload.End(entries_));
+  Appended();
+  return Status();
 }
 
 Status EntryWriter::AddEntryOf(const EntrySource& source, const Entry& old,
@@ -498,7 +504,9 @@ Status EntryWriter::AddEntryOf(const EntrySource& source, const Entry& old,
   if (!fed.ok()) return fed;
   if (!read.Complete(old)) return unread();
   if (verify && checksum.Digest() != old.checksum()) return mismatch();
-  return payload.End(entries_);
+  TUK_FORWARD_IF_ERROR(payload.End(entries_));
+  Appended();
+  return Status();
 }
 
 namespace {
@@ -597,6 +605,7 @@ Status EntryWriter::Append(Entry entry, const std::vector<std::vector<uint8_t>>&
   }
   entry.storedSize = static_cast<uint32_t>(stored);
   entries_.push_back(std::move(entry));
+  Appended();
   return Status();
 }
 

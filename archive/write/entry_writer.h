@@ -29,9 +29,9 @@ class CompressPipeline;
 
 struct PayloadSettings {
   uint32_t mode = 0;      // the archive's mode field
-  // Characters the index puts in front of every name (the pack prefix): a
-  // name must fit 259 characters with them.
-  size_t prefixLength = 0;
+  // What the index puts in front of every name (the pack prefix): a name
+  // must fit 259 characters with it, and entries are told done with it.
+  std::string prefix;
   int level = 0;          // in mode 1: 0 writes literal runs, 1 to 9 compress at that level
   unsigned threads = 1;   // threads that compress
   bool checksums = false; // new entries carry a checksum of their bytes
@@ -96,6 +96,8 @@ class EntryWriter {
   Status StartEntry(Entry& entry);
   Status Fits(const Entry& entry, uint64_t storedSize) const;
   Status TakeBack(const Entry& entry);
+  // Tells the observer the entry just appended is done.
+  void Appended();
 
   platform::File& out_;
   std::vector<Entry>& entries_;

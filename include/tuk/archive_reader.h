@@ -27,8 +27,9 @@ class ArchiveReader {
   // whole archive; the entries before a damaged place are still readable.
   Status Open(const std::string& path);
   const Index& index() const;
-  // The archive file's length when it was opened.
+  // The archive file's length when it was opened, and its path.
   uint64_t FileSize() const;
+  const std::string& path() const;
 
   // Reads entry i's bytes, decoded, into bytes (replacing what it held).
   // kDamaged when they do not match the checksum the entry carries.

@@ -39,6 +39,8 @@ enum class Event {
   kEntryFileUncreatable,  // its file cannot be made
   kEntryFileUnwritable,   // its file cannot be written whole
   kEntryKept,             // an existing file was left as it is (overwrite policy)
+  kEntryInTheWay,         // a directory or a link stands where its file or a directory of it goes
+  kEntryNameStripped,     // nothing is left of its name once leading components are stripped
 };
 
 struct Report {

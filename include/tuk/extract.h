@@ -25,6 +25,19 @@ struct ExtractOptions {
   bool checkFreeSpace = true;
   // Threads that write files; 0: as many as pay on this machine.
   unsigned workers = 0;
+  // A file already where an entry goes: replaced (kOverwrite), left as it
+  // is (kKeep), or replaced only when it is older than the archive file
+  // (kNewer: the archive's time is every entry's). Kept files are reported
+  // (kEntryKept) and counted, not failures.
+  enum class Overwrite { kOverwrite, kKeep, kNewer } overwrite = Overwrite::kOverwrite;
+  // A directory, a link or anything but a file where a file goes, or
+  // anything but a directory where one of its directories goes, fails the
+  // entry (kEntryInTheWay): nothing is written through a link.
+  bool noFollow = true;
+  // Leading components dropped from every name ("a/b/c" with 1 is "b/c");
+  // an entry with nothing left is skipped, reported (kEntryNameStripped)
+  // and counted.
+  size_t stripComponents = 0;
   Observer* observer = nullptr;  // hears each failed entry (kEntry... events)
   const Environment* environment = nullptr;
 };
@@ -32,6 +45,8 @@ struct ExtractOptions {
 struct ExtractSummary {
   size_t extracted = 0;
   size_t failed = 0;
+  size_t kept = 0;     // existing files left as they were
+  size_t stripped = 0; // entries with no name left to extract them as
 };
 
 // Extracts the entries of reader listed in which (indices, in that order;

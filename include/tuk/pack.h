@@ -3,9 +3,11 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "tuk/archive_writer.h"
 #include "tuk/events.h"
+#include "tuk/select.h"
 #include "tuk/status.h"
 
 namespace tuk {
@@ -19,6 +21,11 @@ struct PackOptions {
   bool update = false;
   int level = WriterOptions::kDefault;  // 0 stores the files as they are
   unsigned threads = 0;                 // threads that compress; 0: every core
+  // Which files: those whose entry names (the prefix included) the
+  // selection takes, and, when only lists any, only those paths below
+  // source (a directory stands for every file below it).
+  Selection selection;
+  std::vector<std::string> only;
   Observer* observer = nullptr;         // inputs left out, progress, stopping
   const Environment* environment = nullptr;
 };
@@ -36,7 +43,18 @@ struct PackSummary {
 // (kNotFound) and a disk without room for twice its size (kTooLarge). An
 // input that cannot be read is left out and reported; the archive is then
 // written all the same, and summary says so. On any failure what lay at
-// the archive's path stays as it was.
+// the archive's path stays as it was. A path of only that names no file is
+// kNotFound, and a selection that leaves nothing is one too.
 Status Pack(const PackOptions& options, PackSummary* summary = nullptr);
+
+// What Pack would do, with nothing written: every file it would add, and
+// in an update every old entry it would replace or keep, in the order the
+// archive would hold them. A path of only that names no file is
+// kNotFound.
+struct PlannedEntry {
+  enum class Action { kAdd, kReplace, kKeep } action;
+  std::string name;
+};
+Status PlanPack(const PackOptions& options, std::vector<PlannedEntry>& plan);
 
 }  // namespace tuk

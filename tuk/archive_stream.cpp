@@ -1,0 +1,139 @@
+#include "tuk/archive_stream.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+#include <vector>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
+#include "tuk/reporting.h"
+
+namespace tuk {
+namespace {
+
+// What an archive can hold: its offsets are 32-bit.
+constexpr uint64_t kLargestArchive = 0xFFFFFFFFu;
+
+void Remove(const std::string& path) {
+  std::error_code error;
+  if (!path.empty()) std::filesystem::remove(path, error);
+}
+
+}  // namespace
+
+SpoolDirectory::~SpoolDirectory() {
+  std::error_code error;
+  if (!path_.empty()) std::filesystem::remove_all(path_, error);
+}
+
+std::string SpoolDirectory::File(const char* name) {
+  if (path_.empty()) {
+    std::error_code error;
+    const std::string pattern = (std::filesystem::temp_directory_path(error) / "tuk-XXXXXX").string();
+#ifdef _WIN32
+    // A name of its own, made only if nothing has it yet.
+    for (unsigned attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+      const std::string candidate =
+          pattern.substr(0, pattern.size() - 6) +
+          std::to_string(std::chrono::steady_clock::now().time_since_epoch().count() % 1000000) +
+          "-" + std::to_string(attempt);
+      if (std::filesystem::create_directory(candidate, error)) path_ = candidate;
+    }
+#else
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (mkdtemp(buffer.data()) != nullptr) path_ = buffer.data();
+#endif
+    if (path_.empty()) {
+      PrintError("cannot make a directory for the spool in " +
+                 std::filesystem::temp_directory_path(error).string());
+      return std::string();
+    }
+  }
+  return (std::filesystem::path(path_) / name).string();
+}
+
+std::string ArchiveInput::Shown(const std::string& path) {
+  return path == "-" ? "standard input" : path;
+}
+
+std::string ArchiveInput::Path(const std::string& path) {
+  if (path != "-") return path;
+  if (!spool_.empty()) return spool_;
+  spool_ = spools_.File("input.tuk");
+  if (spool_.empty()) return spool_;
+  std::FILE* out = std::fopen(spool_.c_str(), "wb");
+  if (out == nullptr) {
+    PrintError("cannot make a spool for standard input: " + spool_);
+    spool_.clear();
+    return std::string();
+  }
+  SetBinaryMode(stdin);
+  char block[1 << 16];
+  uint64_t total = 0;
+  bool written = true;
+  size_t got = 0;
+  while (written && (got = std::fread(block, 1, sizeof block, stdin)) > 0) {
+    total += got;
+    written = total <= kLargestArchive && std::fwrite(block, 1, got, out) == got;
+  }
+  written = std::fclose(out) == 0 && written && !std::ferror(stdin);
+  if (!written) {
+    PrintError(total > kLargestArchive ? "standard input holds more than an archive can"
+                                       : "cannot spool standard input to " + spool_);
+    Remove(spool_);
+    spool_.clear();
+  }
+  return spool_;
+}
+
+Status ArchiveInput::Open(const std::string& path, ArchiveReader& reader) {
+  const std::string read = Path(path);
+  if (read.empty()) return Status(Errc::kIo, "cannot read standard input");
+  Status opened = reader.Open(read);
+  if (read != path) {
+#ifndef _WIN32
+    // Open, the spool is needed no more by name: gone even if the run is
+    // killed.
+    Remove(spool_);
+    spool_.clear();
+#endif
+    if (!opened.ok()) {
+      return Status(opened.code() == Errc::kNotFound ? Errc::kDamaged : opened.code(),
+                    "standard input is not a whole archive");
+    }
+  }
+  return opened;
+}
+
+std::string ArchiveOutput::Path() {
+  if (made_.empty()) made_ = ToStream() ? spools_.File("output.tuk") : path_;
+  return made_;
+}
+
+bool ArchiveOutput::Deliver() {
+  if (!ToStream()) return true;
+  std::FILE* in = std::fopen(made_.c_str(), "rb");
+  if (in == nullptr) {
+    PrintError("cannot read the spooled archive " + made_);
+    return false;
+  }
+  SetBinaryMode(stdout);
+  char block[1 << 16];
+  bool written = true;
+  size_t got = 0;
+  while (written && (got = std::fread(block, 1, sizeof block, in)) > 0) {
+    written = std::fwrite(block, 1, got, stdout) == got;
+  }
+  written = written && !std::ferror(in) && std::fflush(stdout) == 0;
+  std::fclose(in);
+  if (!written) PrintError("cannot write the archive to standard output");
+  return written;
+}
+
+}  // namespace tuk
