@@ -19,8 +19,10 @@
 #   compression.tsv   one line per tree and codec: tree, codec, input bytes,
 #                     output bytes, ratio (output / input), compression MB/s,
 #                     decode MB/s (ours only)
+#   threads.tsv       tuk pack's wall time on two cores against one, and
+#                     -5 on two against tar | zstd -1 -T2
 #   compression.png   ratio against compression speed, one panel per tree
-# Every speed is the best of 3 runs on one thread. Needs bash, python3 and
+# Every speed is the best of 3 runs, on one thread unless said. Needs bash, python3 and
 # tar; gnuplot for the chart; lz4, lzop and zstd are each skipped if absent.
 set -euo pipefail
 
@@ -152,24 +154,41 @@ for tree in real generated; do
   rm -f "$WORK/out"
 
   if [[ -n $TUK ]]; then
+    # The program itself, on one core and on two; zstd on its own two
+    # threads behind tar is the peer for the two-core figure.
     files=$(du -sb --apparent-size "$dir" | cut -f1)
-    levels="-1 -5 -9"
-    threads="-j 1"
-    [[ $tree == generated ]] && threads="-j 1|-j 2"
-    IFS='|' read -ra thread_list <<<"$threads"
-    for level in $levels; do
-      for j in "${thread_list[@]}"; do
-        [[ $j == "-j 2" && $level != "-5" ]] && continue
-        rm -f "$WORK/pack.tuk"
+    for level in -1 -5 -9; do
+      for j in "-j 1" "-j 2"; do
         seconds=$(best_of_3 sh -c "cd '$WORK' && rm -f pack.tuk && '$TUK' pack '$tree' '$tree' pack.tuk $level $j")
         row "$tree" "tuk pack $level ${j/ /}" "$files" "$(stat -c %s "$WORK/pack.tuk")" "$seconds"
       done
     done
+    if command -v zstd >/dev/null; then
+      seconds=$(best_of_3 sh -c "tar -C '$dir' -cf - . | zstd -1 -T2 -c >'$WORK/out'")
+      row "$tree" "zstd -1 -T2 (tar)" "$files" "$(stat -c %s "$WORK/out")" "$seconds"
+      rm -f "$WORK/out"
+    fi
   fi
 done
 
 echo "== $TSV" >&2
 column -t -s $'\t' "$TSV"
+
+# Wall time of tuk pack on two cores against one core at the same level,
+# and -5 on two cores against tar | zstd -1 -T2 (below 1 is faster).
+echo "== two cores (wall-time ratios)" >&2
+awk -F'\t' 'NR > 1 { mbps[$1, $2] = $6; trees[$1] = 1 }
+  END {
+    printf "tree\tpair\ttime ratio\n"
+    for (t in trees) {
+      for (l = 1; l <= 9; l += 4) {
+        one = mbps[t, "tuk pack -" l " -j1"]; two = mbps[t, "tuk pack -" l " -j2"]
+        if (one && two) printf "%s\t-%d -j2 / -%d -j1\t%.2f\n", t, l, l, one / two
+      }
+      z = mbps[t, "zstd -1 -T2 (tar)"]; two = mbps[t, "tuk pack -5 -j2"]
+      if (z && two) printf "%s\t-5 -j2 / tar | zstd -1 -T2\t%.2f\n", t, z / two
+    }
+  }' "$TSV" | tee "$OUT_DIR/threads.tsv" | column -t -s $'\t'
 
 if command -v gnuplot >/dev/null; then
   gnuplot -e "tsv='$TSV'; png='$OUT_DIR/compression.png'" "$SCRIPT_DIR/plot_compression.gnuplot"

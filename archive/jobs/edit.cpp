@@ -1,5 +1,7 @@
 // Replacing, deleting and recoding entries of an existing archive, each a
-// rewrite under the writer lock from an index read under it.
+// rewrite under the writer lock from an index read under it. The archive
+// is closed before its replacement takes its name: Windows does not move a
+// file over one that is open.
 #include "tuk/edit.h"
 
 #include "archive/common/environment.h"
@@ -8,6 +10,7 @@
 #include "archive/format/layout.h"
 #include "archive/read/reader_access.h"
 #include "archive/jobs/rewrite.h"
+#include "archive/write/atomic_output.h"
 #include "archive/write/writer_lock.h"
 
 namespace tuk {
@@ -40,12 +43,20 @@ Status ReplaceEntry(const std::string& archive, const std::string& name, const s
   const Environment env = EnvironmentFor(options.environment, options.observer);
   // The index is read under the lock, so no other writer's entries are lost.
   const WriterLock lock(archive, env);
-  ArchiveReader reader;
-  TUK_FORWARD_IF_ERROR(OpenWhole(archive, reader));
-  const Index& index = reader.index();
-  std::vector<Entry> entries = index.entries();
-  const size_t at = index.Lookup(name).value_or(entries.size());
-  uint32_t indexOffset = index.indexOffset();
+  std::vector<Entry> entries;
+  size_t at = 0;
+  uint32_t indexOffset = 0;
+  uint32_t mode = 0;
+  {
+    // Only the index is wanted; the archive is closed before it is replaced.
+    ArchiveReader reader;
+    TUK_FORWARD_IF_ERROR(OpenWhole(archive, reader));
+    const Index& index = reader.index();
+    entries = index.entries();
+    at = index.Lookup(name).value_or(entries.size());
+    indexOffset = index.indexOffset();
+    mode = index.mode();
+  }
   Status read;
   const AddPayload addNew = [&](EntryWriter& writer, const std::string& entryName) {
     const uint32_t skipped = writer.skipped();
@@ -53,7 +64,6 @@ Status ReplaceEntry(const std::string& archive, const std::string& name, const s
     if (writer.skipped() != skipped) read = Status(Errc::kNotFound, "cannot read " + file);
     return read;
   };
-  const uint32_t mode = index.mode();
   return ReplaceInPlace(archive, mode, indexOffset, entries, at, name, addNew,
                         SettingsFor(mode, options), env);
 }
@@ -63,22 +73,31 @@ Status DeleteEntries(const std::string& archive,
                      const EditOptions& options, size_t* deleted) {
   const Environment env = EnvironmentFor(options.environment, options.observer);
   const WriterLock lock(archive, env);
-  ArchiveReader reader;
-  TUK_FORWARD_IF_ERROR(OpenWhole(archive, reader));
-  const Index& index = reader.index();
-  return RewriteKeeping(
-      archive, SourceOf(reader), index, [&](size_t i) { return !selected(index[i]); },
-      SettingsFor(index.mode(), options), true, env, deleted);
+  AtomicOutput target(archive, env);
+  {
+    ArchiveReader reader;
+    TUK_FORWARD_IF_ERROR(OpenWhole(archive, reader));
+    const Index& index = reader.index();
+    TUK_FORWARD_IF_ERROR(RewriteKeeping(
+        target, SourceOf(reader), index, [&](size_t i) { return !selected(index[i]); },
+        SettingsFor(index.mode(), options), true, env, deleted));
+  }
+  return target.Commit();
 }
 
 Status Recompress(const std::string& archive, const EditOptions& options) {
   const Environment env = EnvironmentFor(options.environment, options.observer);
   const WriterLock lock(archive, env);
-  ArchiveReader reader;
-  TUK_FORWARD_IF_ERROR(OpenWhole(archive, reader));
-  const uint32_t mode = options.level > 0 ? kModeSegmented : kModeStored;
-  return RewriteKeeping(archive, SourceOf(reader), reader.index(), [](size_t) { return true; },
-                        SettingsFor(mode, options), false, env);
+  AtomicOutput target(archive, env);
+  {
+    ArchiveReader reader;
+    TUK_FORWARD_IF_ERROR(OpenWhole(archive, reader));
+    const uint32_t mode = options.level > 0 ? kModeSegmented : kModeStored;
+    TUK_FORWARD_IF_ERROR(RewriteKeeping(target, SourceOf(reader), reader.index(),
+                                        [](size_t) { return true; }, SettingsFor(mode, options),
+                                        false, env));
+  }
+  return target.Commit();
 }
 
 }  // namespace tuk

@@ -18,12 +18,12 @@ Status Copied(const CopyOutcome& copy, uint64_t length) {
   return Status();
 }
 
-// Writes the index and puts the finished output in place.
-Status Finish(platform::File& out, AtomicOutput& target, const std::vector<Entry>& entries,
+// Writes the index and closes the finished output.
+Status Finish(platform::File& out, const AtomicOutput& target, const std::vector<Entry>& entries,
               uint32_t mode) {
   TUK_FORWARD_IF_ERROR(WriteIndex(out, "", entries, mode));
   if (!out.Close()) return Status(Errc::kIo, "cannot write " + target.name());
-  return target.Commit();
+  return Status();
 }
 
 }  // namespace
@@ -96,15 +96,15 @@ Status ReplaceInPlace(const std::string& path, uint32_t mode, uint32_t& indexOff
   const int64_t newIndexOffset = out.Tell();
   if (newIndexOffset < 0) return Status(Errc::kIo, "cannot write " + target.name());
   TUK_FORWARD_IF_ERROR(Finish(out, target, updated, mode));
+  TUK_FORWARD_IF_ERROR(target.Commit());
   entries = std::move(updated);
   indexOffset = static_cast<uint32_t>(newIndexOffset);
   return Status();
 }
 
-Status RewriteKeeping(const std::string& path, const EntrySource& source, const Index& index,
+Status RewriteKeeping(const AtomicOutput& target, const EntrySource& source, const Index& index,
                       const std::function<bool(size_t)>& kept, const PayloadSettings& settings,
                       bool keepPayloads, const Environment& env, size_t* removed) {
-  AtomicOutput target(path, env);
   platform::File out;
   if (!env.disk->Open(out, target.name().c_str(), platform::File::Mode::Write)) {
     return Status(Errc::kIo, "cannot create " + target.name());

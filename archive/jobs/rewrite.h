@@ -10,6 +10,7 @@
 
 #include "archive/common/environment.h"
 #include "archive/read/entry_bytes.h"
+#include "archive/write/atomic_output.h"
 #include "archive/write/entry_writer.h"
 #include "tuk/index.h"
 #include "tuk/status.h"
@@ -32,12 +33,14 @@ Status ReplaceInPlace(const std::string& path, uint32_t mode, uint32_t& indexOff
                       const AddPayload& addNew, const PayloadSettings& settings,
                       const Environment& env);
 
-// Rewrites the archive read through source (at path) with the entries kept
+// Writes to target the archive read through source with the entries kept
 // says to keep, in index order, behind a new header: their payloads copied
 // as they are when settings keep the mode and keepPayloads is set, else
 // their bytes (checked against their checksums) encoded anew. removed, when
-// given, receives how many entries were left out.
-Status RewriteKeeping(const std::string& path, const EntrySource& source, const Index& index,
+// given, receives how many entries were left out. The caller commits
+// target once it has closed the archive source reads (Windows does not
+// move a file over one that is open).
+Status RewriteKeeping(const AtomicOutput& target, const EntrySource& source, const Index& index,
                       const std::function<bool(size_t)>& kept, const PayloadSettings& settings,
                       bool keepPayloads, const Environment& env, size_t* removed = nullptr);
 
