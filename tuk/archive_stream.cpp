@@ -111,6 +111,19 @@ Status ArchiveInput::Open(const std::string& path, ArchiveReader& reader) {
   return opened;
 }
 
+bool ArchiveInput::OpenUsable(const std::string& path, ArchiveReader& reader, const char* used,
+                              bool& damaged) {
+  const Status opened = Open(path, reader);
+  damaged = !opened.ok();
+  // A spool that is not a whole archive was never one: nothing in it is used.
+  if (opened.code() == Errc::kNotFound || (damaged && path == "-")) {
+    PrintError(opened.message());
+    return false;
+  }
+  if (damaged) PrintError(opened.message() + " (only the entries before the damage are " + used + ")");
+  return true;
+}
+
 std::string ArchiveOutput::Path() {
   if (made_.empty()) made_ = ToStream() ? spools_.File("output.tuk") : path_;
   return made_;

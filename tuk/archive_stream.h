@@ -38,6 +38,13 @@ class ArchiveInput {
   std::string Path(const std::string& path);
   // Opens reader on path as Path gives it, as ArchiveReader::Open does.
   Status Open(const std::string& path, ArchiveReader& reader);
+  // Opens reader for a command that uses what it can: of an archive damaged
+  // after some entries, those (the message says they alone are used, as
+  // used says: "listed", "read"), setting damaged. False, reported, when
+  // nothing can be read: no such file, or standard input that is not a
+  // whole archive.
+  bool OpenUsable(const std::string& path, ArchiveReader& reader, const char* used,
+                  bool& damaged);
   // What names the archive in messages.
   static std::string Shown(const std::string& path);
 

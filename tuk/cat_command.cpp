@@ -27,13 +27,8 @@ int Cat(const Arguments& args) {
   }
   ArchiveInput input;
   ArchiveReader reader;
-  const Status opened = input.Open(args.archive, reader);
-  if (!opened.ok() && (opened.code() != Errc::kDamaged || args.archive == "-")) {
-    PrintError(opened.message());
-    return kTukFailed;
-  }
-  bool failed = !opened.ok();
-  if (failed) PrintError(opened.message() + " (only the entries before the damage are read)");
+  bool failed = false;
+  if (!input.OpenUsable(args.archive, reader, "read", failed)) return kTukFailed;
 
   // Of two entries with one name, the later, as extraction leaves it.
   std::vector<size_t> which;

@@ -23,13 +23,8 @@ struct Arguments {
 int Extract(const Arguments& args) {
   ArchiveInput input;
   ArchiveReader reader;
-  const Status opened = input.Open(args.archive, reader);
-  if (opened.code() == Errc::kNotFound || (!opened.ok() && args.archive == "-")) {
-    PrintError(opened.message());
-    return kTukFailed;
-  }
-  bool failed = !opened.ok();
-  if (failed) PrintError(opened.message() + " (only the entries before the damage are used)");
+  bool failed = false;
+  if (!input.OpenUsable(args.archive, reader, "used", failed)) return kTukFailed;
 
   std::vector<std::string> names = args.names;
   if (!ReadNameList(args.selection, names)) return kTukFailed;

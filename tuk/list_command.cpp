@@ -53,12 +53,8 @@ struct Arguments {
 int List(const Arguments& args) {
   ArchiveInput input;
   ArchiveReader reader;
-  const Status opened = input.Open(args.archive, reader);
-  if (opened.code() == Errc::kNotFound || (!opened.ok() && args.archive == "-")) {
-    PrintError(opened.message());
-    return kTukFailed;
-  }
-  if (!opened.ok()) PrintError(opened.message() + " (only the entries before the damage are listed)");
+  bool damaged = false;
+  if (!input.OpenUsable(args.archive, reader, "listed", damaged)) return kTukFailed;
   std::vector<std::string> names;
   if (!ReadNameList(args.selection, names)) return kTukFailed;
   std::vector<size_t> which;
@@ -95,7 +91,7 @@ int List(const Arguments& args) {
                   Ratio(e.storedSize, e.size).c_str(), e.offset, e.name.c_str());
     }
   }
-  return opened.ok() && found ? kTukDone : kTukFailed;
+  return !damaged && found ? kTukDone : kTukFailed;
 }
 
 CommandRun Define(CLI::App& command) {
