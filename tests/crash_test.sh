@@ -33,6 +33,7 @@ roads=(
   "'$tuk' pack new p a.tuk --update -5 -j 2"
   "'$tuk' replace a.tuk p/big.txt big.txt"
   "'$tuk' recompress a.tuk -9 -j 2"
+  "'$tuk' delete a.tuk 'p/gfx/*'"
   "'$pack' new p a.tuk"
   "'$tuk' pack new p fresh.tuk -1"
 )
