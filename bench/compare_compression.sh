@@ -15,7 +15,7 @@
 # fonts from /usr/share, .mo catalogues from /usr/share/locale, each file
 # picked in a fixed pseudo-random order), and a generated tree of about
 # 3,000 files (text, records, runs and random bytes). Nothing is kept but
-# the results, written to OUT_DIR (default <build-dir>/compression):
+# the results (and the trees, when TREES_DIR names a place for them), written to OUT_DIR (default <build-dir>/compression):
 #   compression.tsv   one line per tree and codec: tree, codec, input bytes,
 #                     output bytes, ratio (output / input), compression MB/s,
 #                     decode MB/s (ours only)
@@ -59,8 +59,13 @@ take() {
 }
 shuffled() { shuf --random-source=<(yes tuk); }
 
-REAL=$WORK/real
+# TREES_DIR keeps the two trees between runs (made there when missing).
+TREES=${TREES_DIR:-$WORK}
+REAL=$TREES/real
+GENERATED=$TREES/generated
 mb=$((1024 * 1024))
+if [[ ! -d $REAL || ! -d $GENERATED ]]; then
+rm -rf "$REAL" "$GENERATED"
 echo "== sampling about $SAMPLE_MB MB of real files" >&2
 find /usr/include -type f -printf '%s\t%p\n' 2>/dev/null | shuffled |
   take "$REAL" $((SAMPLE_MB * mb * 30 / 100))
@@ -72,7 +77,6 @@ find /usr/share -type f \( -name '*.png' -o -name '*.jpg' -o -name '*.gif' -o -n
 find /usr/share/locale -type f -name '*.mo' -printf '%s\t%p\n' 2>/dev/null | shuffled |
   take "$REAL" $((SAMPLE_MB * mb * 15 / 100))
 
-GENERATED=$WORK/generated
 echo "== generating a tree of many files" >&2
 python3 - "$GENERATED" <<'EOF'
 import os, random, sys
@@ -105,6 +109,7 @@ for i in range(3000):
     with open(os.path.join(d, "f%04d.bin" % i), "wb") as f:
         f.write(rng.choice(kinds)(size))
 EOF
+fi
 
 TSV=$OUT_DIR/compression.tsv
 printf 'tree\tcodec\tinput_bytes\toutput_bytes\tratio\tcompress_MBps\tdecode_MBps\n' >"$TSV"
@@ -138,7 +143,7 @@ else
 fi
 
 for tree in real generated; do
-  dir=$WORK/$tree
+  dir=$TREES/$tree
   bytes=$(du -sb --apparent-size "$dir" | cut -f1)
   echo "== $tree: $(find "$dir" -type f | wc -l) files, $((bytes / mb)) MB" >&2
   "$BENCH" "$dir" | tail -n +2 | sed "s/^/$tree\t/" >>"$TSV"
@@ -159,7 +164,7 @@ for tree in real generated; do
     files=$(du -sb --apparent-size "$dir" | cut -f1)
     for level in -1 -5 -9; do
       for j in "-j 1" "-j 2"; do
-        seconds=$(best_of_3 sh -c "cd '$WORK' && rm -f pack.tuk && '$TUK' pack '$tree' '$tree' pack.tuk $level $j")
+        seconds=$(best_of_3 sh -c "rm -f '$WORK/pack.tuk' && '$TUK' pack '$dir' '$tree' '$WORK/pack.tuk' $level $j")
         row "$tree" "tuk pack $level ${j/ /}" "$files" "$(stat -c %s "$WORK/pack.tuk")" "$seconds"
       done
     done
