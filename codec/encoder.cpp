@@ -29,18 +29,18 @@ struct LevelParams {
 // positions per hash and a look one byte ahead buy ratio for speed. Levels
 // 6 and 7 search hash chains lazily; 8 and 9 parse for the fewest bytes.
 constexpr LevelParams kLevels[] = {
-    // fast: prime step, skip shift, ways, look ahead, level 1's own loop
-    {Strategy::Fast, {0, 5, 1, false, true}, {}, {}},
-    {Strategy::Fast, {4, 6, 1, true}, {}, {}},
-    {Strategy::Fast, {2, 6, 2, false}, {}, {}},
-    {Strategy::Fast, {8, 6, 2, true}, {}, {}},
-    {Strategy::Fast, {4, 6, 2, true}, {}, {}},
+    // fast: hash bits, prime step, skip shift, ways, look ahead, level 1's own loop
+    {Strategy::Fast, {12, 0, 5, 1, false, true}, {}, {}},
+    {Strategy::Fast, {13, 4, 6, 1, true}, {}, {}},
+    {Strategy::Fast, {12, 2, 6, 2, false}, {}, {}},
+    {Strategy::Fast, {13, 8, 6, 2, true}, {}, {}},
+    {Strategy::Fast, {13, 4, 6, 2, true}, {}, {}},
     // lazy: depth, nice length, look ahead, prime bytes, prime step, longest match entered
     {Strategy::Lazy, {}, {8, 32, 1, kMaxDistance, 2, 16}, {}},
     {Strategy::Lazy, {}, {32, 128, 2, kMaxDistance, 1, kSegmentSize}, {}},
-    // optimal: depth, nice length, skip length, prime bytes
-    {Strategy::Optimal, {}, {}, {32, 128, 24, kMaxDistance}},
-    {Strategy::Optimal, {}, {}, {256, 512, 48, kMaxDistance}},
+    // optimal: tree depth, nice length, prime bytes
+    {Strategy::Optimal, {}, {}, {16, 32, kMaxDistance}},
+    {Strategy::Optimal, {}, {}, {64, 256, kMaxDistance}},
 };
 
 }  // namespace
@@ -58,7 +58,7 @@ struct SegmentEncoder::Parsers {
       case Strategy::Lazy:
         return LazyParse(*chains, window, params.lazy, out, limit);
       case Strategy::Optimal:
-        return optimal->Encode(*chains, window, params.optimal, out, limit);
+        return optimal->Encode(window, params.optimal, out, limit);
     }
     return 0;
   }
@@ -69,27 +69,38 @@ SegmentEncoder::SegmentEncoder(int level)
   Parsers& p = *parsers_;
   p.params = kLevels[level_ - kFastestLevel];
   // Only what the level uses is allocated.
-  if (p.params.strategy == Strategy::Fast) {
-    p.fast.reset(new FastParser);
-  } else {
-    p.chains.reset(new ChainMatchFinder);
+  switch (p.params.strategy) {
+    case Strategy::Fast:
+      p.fast.reset(new FastParser);
+      break;
+    case Strategy::Lazy:
+      p.chains.reset(new ChainMatchFinder);
+      break;
+    case Strategy::Optimal:
+      p.optimal.reset(new OptimalParser);
+      break;
   }
-  if (p.params.strategy == Strategy::Optimal) p.optimal.reset(new OptimalParser);
 }
 
 SegmentEncoder::~SegmentEncoder() = default;
 
-size_t SegmentEncoder::EncodeSegment(const uint8_t* data, size_t start, size_t length,
-                                     uint8_t* out) {
-  const size_t windowLength = std::min<size_t>(start, kMaxDistance);
-  const SegmentWindow window{data + start - windowLength, windowLength, windowLength + length};
+void SegmentEncoder::StartRun(const uint8_t* data, size_t start, size_t length) {
+  windowLength_ = std::min<size_t>(start, kMaxDistance);
+  runBase_ = data + start - windowLength_;
+  next_ = windowLength_;
+  runEnd_ = windowLength_ + length;
+}
+
+size_t SegmentEncoder::EncodeNext(size_t length, uint8_t* out) {
+  const SegmentWindow window{runBase_, windowLength_, next_, next_ + length, runEnd_};
+  next_ += length;
   uint8_t* const limit = out + SegmentStreamBound(length);
   size_t written = parsers_->Encode(window, out, limit);
   // Data that does not compress goes out as one literal run, which also
   // keeps every stream inside the bound.
   if (written == 0 || written > RunCost(length, true) + 3) {
-    StreamWriter writer(out, limit, data + start + length);
-    writer.Finish(data + start, length);
+    StreamWriter writer(out, limit, runBase_ + window.end);
+    writer.Finish(runBase_ + window.start, length);
     written = writer.Length();
   }
   return written;
@@ -101,20 +112,23 @@ std::vector<uint8_t> EncodePayload(const uint8_t* data, size_t size, int level) 
   std::vector<uint8_t> payload(4 + count * kSegmentInfoSize);
   payload.reserve(payload.size() + size / 2 + 64);
   std::unique_ptr<uint8_t[]> stream(new uint8_t[SegmentStreamBound(kSegmentSize)]);
-  SegmentEncoder encoder(level);
-  for (size_t i = 0; i < count; ++i) {
-    const size_t start = i * kSegmentSize;
-    const size_t length = std::min<size_t>(kSegmentSize, size - start);
-    size_t written;
-    if (length == 0) {
-      StreamWriter writer(stream.get(), stream.get() + SegmentStreamBound(0), nullptr);
-      writer.Finish(nullptr, 0);
-      written = writer.Length();
-    } else {
-      written = encoder.EncodeSegment(data, start, length, stream.get());
+  if (size == 0) {
+    StreamWriter writer(stream.get(), stream.get() + SegmentStreamBound(0), nullptr);
+    writer.Finish(nullptr, 0);
+    lengths[0] = static_cast<uint32_t>(writer.Length());
+    payload.insert(payload.end(), stream.get(), stream.get() + lengths[0]);
+  } else {
+    SegmentEncoder encoder(level);
+    for (size_t i = 0; i < count; ++i) {
+      const size_t start = i * kSegmentSize;
+      if (i % kRunSegments == 0) {
+        encoder.StartRun(data, start, std::min(size - start, kRunSegments * kSegmentSize));
+      }
+      const size_t written = encoder.EncodeNext(std::min<size_t>(kSegmentSize, size - start),
+                                                stream.get());
+      lengths[i] = static_cast<uint32_t>(written);
+      payload.insert(payload.end(), stream.get(), stream.get() + written);
     }
-    lengths[i] = static_cast<uint32_t>(written);
-    payload.insert(payload.end(), stream.get(), stream.get() + written);
   }
   const std::vector<uint8_t> table = SegmentTable(size, lengths);
   std::copy(table.begin(), table.end(), payload.begin());

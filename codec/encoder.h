@@ -13,11 +13,17 @@ namespace tuk {
 
 constexpr int kFastestLevel = 1, kSmallestLevel = 9, kDefaultLevel = 5;
 
-// Largest stream EncodeSegment can write for a segment of `length` bytes.
+// Largest stream EncodeNext can write for a segment of `length` bytes.
 size_t SegmentStreamBound(size_t length);
 
-// Reusable per-thread context: hash tables and parse scratch. Not shared
-// between threads.
+// Segments encoded as one run: the encoder's tables carry from one segment
+// of a run to the next instead of being built again from the window.
+// Runs start every kRunSegments segments from a file's start, whatever
+// the number of threads, so a file's payload is the same on every road.
+constexpr size_t kRunSegments = 16;
+
+// Reusable per-thread context: hash tables, match tree and parse scratch.
+// Not shared between threads.
 class SegmentEncoder {
  public:
   explicit SegmentEncoder(int level);  // level clamped to 1..9
@@ -27,17 +33,26 @@ class SegmentEncoder {
 
   int level() const { return level_; }
 
-  // Encodes data[start, start + length) (length 1..32768) as one segment
-  // stream into out, which holds at least SegmentStreamBound(length) bytes;
-  // returns the stream's length. Matches may reach back into
-  // data[start - min(start, 32767), start). The bytes written depend only
-  // on those bytes and the level, never on what the context encoded before.
-  size_t EncodeSegment(const uint8_t* data, size_t start, size_t length, uint8_t* out);
+  // Starts a run of segments at data[start, start + length) (length up to
+  // kRunSegments * 32768 bytes); matches may also reach back into
+  // data[start - min(start, 32767), start). The bytes of every segment of
+  // the run depend only on those bytes and the level, never on what the
+  // context encoded before.
+  void StartRun(const uint8_t* data, size_t start, size_t length);
+
+  // Encodes the run's next segment of `length` bytes (1..32768, within the
+  // run) into out, which holds at least SegmentStreamBound(length) bytes;
+  // returns the stream's length.
+  size_t EncodeNext(size_t length, uint8_t* out);
 
  private:
   struct Parsers;
   int level_;
   std::unique_ptr<Parsers> parsers_;
+  const uint8_t* runBase_ = nullptr;  // the run's window's first byte
+  size_t windowLength_ = 0;           // bytes before the run that matches may reach
+  size_t next_ = 0;                   // the next segment's start, counted from runBase_
+  size_t runEnd_ = 0;
 };
 
 // The u32 count and SegmentInfo table for a file of fileSize bytes whose

@@ -9,29 +9,38 @@ namespace tuk {
 namespace {
 
 constexpr size_t kMinMatch = 4;
+constexpr int kMinHashBits = 10;
 constexpr int kMaxHashBits = 14;
 
 inline uint32_t Hash4(uint32_t sequence, int bits) {
   return (sequence * 2654435761u) >> (32 - bits);
 }
 
+// The table's size for a run: the level's, or for a short run a smaller
+// one, which costs less to clear.
+int TableBits(const SegmentWindow& window, int levelBits) {
+  int bits = kMinHashBits;
+  while (bits < levelBits && (size_t{1} << bits) < window.runEnd) ++bits;
+  return bits;
+}
+
 // The table: kWays positions per hash, newest first.
 template <int kWays>
 class Table {
  public:
-  Table(uint16_t* slots, int bits) : slots_(slots), bits_(bits) {}
+  Table(uint32_t* slots, int bits) : slots_(slots), bits_(bits) {}
 
-  uint16_t* Bucket(uint32_t sequence) const {
+  uint32_t* Bucket(uint32_t sequence) const {
     return slots_ + static_cast<size_t>(Hash4(sequence, bits_)) * kWays;
   }
 
-  void Enter(uint16_t* bucket, size_t position) const {
+  void Enter(uint32_t* bucket, size_t position) const {
     if (kWays == 2) bucket[1] = bucket[0];
-    bucket[0] = static_cast<uint16_t>(position);
+    bucket[0] = static_cast<uint32_t>(position);
   }
 
  private:
-  uint16_t* const slots_;
+  uint32_t* const slots_;
   const int bits_;
 };
 
@@ -41,7 +50,7 @@ template <int kWays>
 inline size_t Probe(const Table<kWays>& table, const uint8_t* base, size_t ip, size_t end,
                     size_t& candidateOut) {
   const uint32_t sequence = Read32(base + ip);
-  uint16_t* const bucket = table.Bucket(sequence);
+  uint32_t* const bucket = table.Bucket(sequence);
   size_t best = 0;
   for (int way = 0; way < kWays; ++way) {
     const size_t candidate = bucket[way];
@@ -59,24 +68,26 @@ inline size_t Probe(const Table<kWays>& table, const uint8_t* base, size_t ip, s
 }
 
 template <int kWays, bool kLookAhead>
-size_t Parse(uint16_t* slots, const SegmentWindow& window, const FastParams& params,
+size_t Parse(uint32_t* slots, const SegmentWindow& window, const FastParams& params,
              uint8_t* out, uint8_t* limit) {
   const uint8_t* const base = window.base;
   const size_t end = window.end;
-  // A short segment gets a smaller table: clearing it costs less. It is
-  // cleared for every segment, so no earlier segment shows through.
-  int bits = 10;
-  while (bits < kMaxHashBits && (size_t{1} << bits) < end) ++bits;
-  std::fill_n(slots, (size_t{1} << bits) * kWays, uint16_t{0});
+  const int bits = TableBits(window, params.hashBits);
   const Table<kWays> table(slots, bits);
+  // A run's first segment clears the table, so nothing before the run
+  // shows through, and enters part of the window; the next segments find
+  // what the segments before them entered.
+  if (window.FirstOfRun()) {
+    std::fill_n(slots, (size_t{1} << bits) * kWays, uint32_t{0});
+    for (size_t p = 0; p + kMinMatch <= window.start; p += params.primeStep) {
+      table.Enter(table.Bucket(Read32(base + p)), p);
+    }
+  }
   StreamWriter writer(out, limit, base + end);
 
   size_t anchor = window.start;
   if (end - window.start >= kMinMatch) {
     const size_t last = end - kMinMatch;  // the last position a match may start at
-    for (size_t p = 0; p < window.start; p += params.primeStep) {
-      table.Enter(table.Bucket(Read32(base + p)), p);
-    }
 
     size_t ip = window.start;
     const int skipShift = params.skipShift;
@@ -127,24 +138,26 @@ size_t Parse(uint16_t* slots, const SegmentWindow& window, const FastParams& par
 // Without priming, the window is not read at all: entering it cost about a
 // tenth of the time for a percent or two of output.
 template <int kBits>
-size_t ParseSingle(uint16_t* slots, const SegmentWindow& window, const FastParams& params,
+size_t ParseSingle(uint32_t* slots, const SegmentWindow& window, const FastParams& params,
                    uint8_t* out, uint8_t* limit) {
   const uint8_t* const base = window.base;
   const size_t end = window.end;
-  std::fill_n(slots, size_t{1} << kBits, uint16_t{0});
-  StreamWriter writer(out, limit, base + end);
   const auto hash = [](const uint8_t* p) { return Hash4(Read32(p), kBits); };
+  if (window.FirstOfRun()) {
+    std::fill_n(slots, size_t{1} << kBits, uint32_t{0});
+    if (params.primeStep != 0) {
+      for (size_t p = 0; p + kMinMatch <= window.start; p += params.primeStep) {
+        slots[hash(base + p)] = static_cast<uint32_t>(p);
+      }
+    }
+  }
+  StreamWriter writer(out, limit, base + end);
 
   size_t anchor = window.start;
   if (end - window.start >= kMinMatch + 1) {
     // The last position a match may start at; one byte short of it so the
     // hash of the position after a candidate is always readable.
     const size_t last = end - kMinMatch - 1;
-    if (params.primeStep != 0) {
-      for (size_t p = 0; p < window.start; p += params.primeStep) {
-        slots[hash(base + p)] = static_cast<uint16_t>(p);
-      }
-    }
     const int skipShift = params.skipShift;
     size_t ip = window.start;
     uint32_t nextHash = hash(base + ip);
@@ -163,7 +176,7 @@ size_t ParseSingle(uint16_t* slots, const SegmentWindow& window, const FastParam
           if (next > last) goto done;
           candidate = slots[h];
           nextHash = hash(base + next);
-          slots[h] = static_cast<uint16_t>(ip);
+          slots[h] = static_cast<uint32_t>(ip);
         } while (ip - candidate - 1 >= kMaxDistance ||
                  Read32(base + candidate) != Read32(base + ip));
       }
@@ -184,10 +197,10 @@ size_t ParseSingle(uint16_t* slots, const SegmentWindow& window, const FastParam
         if (ip > last) goto done;
         // The positions just behind the match often start the next one:
         // enter one, and try the match's end at once.
-        slots[hash(base + ip - 2)] = static_cast<uint16_t>(ip - 2);
+        slots[hash(base + ip - 2)] = static_cast<uint32_t>(ip - 2);
         const uint32_t h = hash(base + ip);
         candidate = slots[h];
-        slots[h] = static_cast<uint16_t>(ip);
+        slots[h] = static_cast<uint32_t>(ip);
         if (ip - candidate - 1 >= kMaxDistance || Read32(base + candidate) != Read32(base + ip)) {
           break;
         }
@@ -203,16 +216,19 @@ done:
 
 }  // namespace
 
-FastParser::FastParser() : table_(new uint16_t[size_t{2} << kMaxHashBits]) {}
+FastParser::FastParser() : table_(new uint32_t[size_t{2} << kMaxHashBits]) {}
 
 size_t FastParser::Encode(const SegmentWindow& window, const FastParams& params, uint8_t* out,
                           uint8_t* limit) {
   if (params.ways == 1) {
     if (params.single) {
-      // Short segments get a smaller table: clearing it costs less.
-      if (window.end <= 2048) return ParseSingle<10>(table_.get(), window, params, out, limit);
-      if (window.end <= 8192) return ParseSingle<12>(table_.get(), window, params, out, limit);
-      return ParseSingle<kMaxHashBits>(table_.get(), window, params, out, limit);
+      switch (TableBits(window, params.hashBits)) {
+        case 10: return ParseSingle<10>(table_.get(), window, params, out, limit);
+        case 11: return ParseSingle<11>(table_.get(), window, params, out, limit);
+        case 12: return ParseSingle<12>(table_.get(), window, params, out, limit);
+        case 13: return ParseSingle<13>(table_.get(), window, params, out, limit);
+        default: return ParseSingle<14>(table_.get(), window, params, out, limit);
+      }
     }
     return params.lookAhead ? Parse<1, true>(table_.get(), window, params, out, limit)
                             : Parse<1, false>(table_.get(), window, params, out, limit);

@@ -15,7 +15,8 @@
 namespace tuk {
 
 struct FastParams {
-  size_t primeStep;     // every how many window positions are entered first
+  int hashBits;         // the table holds 2^hashBits buckets (10..14)
+  size_t primeStep;     // every how many of a run's window positions are entered first
   int skipShift;        // 2^skipShift misses make the step one byte longer
   int ways;             // positions kept per hash: 1 or 2
   bool lookAhead;       // try the next position before taking a match
@@ -31,7 +32,7 @@ class FastParser {
                 uint8_t* limit);
 
  private:
-  std::unique_ptr<uint16_t[]> table_;  // positions last seen per hash, newest first
+  std::unique_ptr<uint32_t[]> table_;  // positions last seen per hash, newest first; carried through a run
 };
 
 }  // namespace tuk

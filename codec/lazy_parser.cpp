@@ -17,7 +17,7 @@ inline long Saving(const Match& match, size_t literals, bool atStart) {
 
 size_t LazyParse(ChainMatchFinder& finder, const SegmentWindow& window, const LazyParams& params,
                  uint8_t* out, uint8_t* limit) {
-  finder.Reset(window, params.primeBytes, params.primeStep, false);
+  finder.Begin(window, params.primeBytes, params.primeStep);
   const uint8_t* const base = window.base;
   const size_t end = window.end;
   StreamWriter writer(out, limit, base + end);

@@ -15,7 +15,7 @@ struct LazyParams {
   int depth;          // chain candidates per search
   size_t niceLength;  // a match this long is taken at once
   int lookAhead;      // positions tried after a match is found (0: greedy)
-  size_t primeBytes;  // window bytes entered before the segment
+  size_t primeBytes;  // window bytes entered before a run
   size_t primeStep;   // 1: every window position entered, 2: every other...
   size_t maxInsert;   // positions inside a longer match are not entered
 };

@@ -8,11 +8,7 @@
 namespace tuk {
 namespace {
 
-constexpr size_t kMaxMatches = 32;
 constexpr uint32_t kUnreached = UINT32_MAX;
-// How many of a long match's last positions are searched all the same: a
-// match starting there may reach further.
-constexpr size_t kSearchedTail = 4;
 
 }  // namespace
 
@@ -20,18 +16,21 @@ OptimalParser::OptimalParser() : nodes_(new Node[kSegmentSize + 1]) {
   steps_.reserve(kSegmentSize / 2);
 }
 
-size_t OptimalParser::Encode(ChainMatchFinder& finder, const SegmentWindow& window,
-                             const OptimalParams& params, uint8_t* out, uint8_t* limit) {
-  finder.Reset(window, params.primeBytes, 1, true);
+size_t OptimalParser::Encode(const SegmentWindow& window, const OptimalParams& params,
+                             uint8_t* out, uint8_t* limit) {
+  finder_.Begin(window, params.primeBytes, params.depth, params.niceLength);
   const size_t size = window.end - window.start;
   Node* const nodes = nodes_.get();
   nodes[0] = {0, 0, 0};
   for (size_t k = 1; k <= size; ++k) nodes[k].price = kUnreached;
+  const auto relax = [nodes](size_t to, uint32_t price, size_t length, uint32_t distance) {
+    Node& node = nodes[to];
+    if (price < node.price) {
+      node = {price, static_cast<uint16_t>(length), static_cast<uint16_t>(distance)};
+    }
+  };
 
-  Match matches[kMaxMatches];
-  // Positions before this one lie inside a long match found earlier: the
-  // matches starting there are mostly that match again, shorter.
-  size_t searchFrom = 0;
+  Match matches[TreeMatchFinder::kMaxMatches];
   for (size_t k = 0; k < size;) {
     const Node& node = nodes[k];
     // The literals just before position k, and where their run began.
@@ -40,53 +39,47 @@ size_t OptimalParser::Encode(ChainMatchFinder& finder, const SegmentWindow& wind
 
     // One more literal.
     {
-      const Node& from = nodes[runStart];
       const uint32_t price =
-          from.price + static_cast<uint32_t>(RunCost(literals + 1, runStart == 0));
+          nodes[runStart].price + static_cast<uint32_t>(RunCost(literals + 1, runStart == 0));
       if (price < nodes[k + 1].price) {
         nodes[k + 1] = {price, 0, static_cast<uint16_t>(literals + 1)};
       }
     }
 
-    if (k < searchFrom) {
+    const size_t found = finder_.Find(window.start + k, matches);
+    const bool atStart = node.length == 0 && runStart == 0;
+    const uint32_t before = node.price + (k == 0 ? 1 : 0);  // a 17 opens a stream without literals
+    // Two bytes close by, in the short form only some literal counts allow.
+    const uint32_t pair = finder_.NearestPair();
+    if (pair != 0 && ShortFormAllowed(2, pair, literals, atStart)) relax(k + 2, before + 2, 2, pair);
+    if (found == 0) {
       ++k;
       continue;
     }
 
-    // Every match the finder reports, at every length it covers.
-    finder.InsertUpTo(window.start + k);
-    const size_t found =
-        finder.All(window.start + k, params.depth, params.niceLength, matches, kMaxMatches);
-    const bool atStart = node.length == 0 && runStart == 0;
-    const uint32_t before = node.price + (k == 0 ? 1 : 0);  // a 17 opens a stream without literals
-    // Two bytes close by, in the short form only some literal counts allow.
-    if (size - k >= 2) {
-      const uint32_t distance = finder.NearestPair(window.start + k);
-      if (distance != 0 && ShortFormAllowed(2, distance, literals, atStart)) {
-        const uint32_t price = before + 2;
-        if (price < nodes[k + 2].price) nodes[k + 2] = {price, 2, static_cast<uint16_t>(distance)};
+    // Every match at every length it covers, up to the nice length: a
+    // shorter match may leave a cheaper way on.
+    const Match& longest = matches[found - 1];
+    const size_t lastPriced = std::min<size_t>(longest.length, params.niceLength - 1);
+    size_t length = 3;
+    for (size_t i = 0; i < found && length <= lastPriced; ++i) {
+      const uint32_t distance = matches[i].distance;
+      const size_t reach = std::min<size_t>(matches[i].length, lastPriced);
+      for (; length <= reach; ++length) {
+        relax(k + length,
+              before + static_cast<uint32_t>(MatchCost(length, distance, literals, atStart)),
+              length, distance);
       }
     }
-    size_t length = ChainMatchFinder::kMinLength;
-    for (size_t i = 0; i < found; ++i) {
-      const Match& match = matches[i];
-      for (; length <= match.length; ++length) {
-        const uint32_t price =
-            before + static_cast<uint32_t>(MatchCost(length, match.distance, literals, atStart));
-        Node& to = nodes[k + length];
-        if (price < to.price) {
-          to = {price, static_cast<uint16_t>(length), static_cast<uint16_t>(match.distance)};
-        }
-      }
-    }
-    // A long match is taken as it is: the positions it covers are skipped.
-    const size_t longest = found > 0 ? matches[found - 1].length : 0;
-    if (longest >= params.niceLength) {
-      k += longest;
+    if (longest.length >= params.niceLength) {
+      // Taken at once: the positions it covers are entered, not searched.
+      relax(k + longest.length,
+            before + static_cast<uint32_t>(
+                         MatchCost(longest.length, longest.distance, literals, atStart)),
+            longest.length, longest.distance);
+      k += longest.length;
+      finder_.Skip(window.start + k);
       continue;
-    }
-    if (params.skipLength != 0 && longest >= params.skipLength) {
-      searchFrom = k + longest - kSearchedTail;
     }
     ++k;
   }

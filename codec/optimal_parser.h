@@ -1,7 +1,10 @@
-// Levels 8 and 9: a cost-based parse. For every position of the segment it
-// keeps the cheapest known way to encode the bytes before it, in bytes of
-// stream, and extends it by a literal or by each match the finder reports;
-// the cheapest way to the segment's end is then written out.
+// Levels 8 and 9: the segment parsed for the fewest stream bytes. Walking
+// forward, every position holds the cheapest known way to encode the
+// bytes before it, priced in bytes of stream by the format's own rules
+// (the M1 to M4 forms, literal counts riding in a match's low bits), and
+// extends it by one more literal and by every match the tree finder
+// reports, at every length it covers. The cheapest way to the segment's
+// end is then written out.
 #pragma once
 
 #include <cstddef>
@@ -9,16 +12,15 @@
 #include <memory>
 #include <vector>
 
-#include "codec/chain_match_finder.h"
 #include "codec/segment_window.h"
+#include "codec/tree_match_finder.h"
 
 namespace tuk {
 
 struct OptimalParams {
-  int depth;          // chain candidates per position
-  size_t niceLength;  // a match this long is taken without weighing others
-  size_t skipLength;  // inside a match this long, only its last bytes are searched (0: never)
-  size_t primeBytes;  // window bytes entered before the segment
+  int depth;          // tree nodes visited per position
+  size_t niceLength;  // a match this long is taken at once, the positions it covers unsearched
+  size_t primeBytes;  // window bytes entered before a run
 };
 
 class OptimalParser {
@@ -26,8 +28,8 @@ class OptimalParser {
   OptimalParser();
 
   // Writes the stream at out; 0 when it would reach limit.
-  size_t Encode(ChainMatchFinder& finder, const SegmentWindow& window,
-                const OptimalParams& params, uint8_t* out, uint8_t* limit);
+  size_t Encode(const SegmentWindow& window, const OptimalParams& params, uint8_t* out,
+                uint8_t* limit);
 
  private:
   // The cheapest known way to reach one position; eight bytes, so the
@@ -43,6 +45,7 @@ class OptimalParser {
     uint32_t distance;
   };
 
+  TreeMatchFinder finder_;
   std::unique_ptr<Node[]> nodes_;
   std::vector<Step> steps_;
 };

@@ -53,6 +53,9 @@ inline size_t SequenceBound(size_t literals, size_t length) {
   return literals + literals / 255 + length / 255 + 8;
 }
 
+// Every byte store below goes through a local pointer: a store through
+// uint8_t* may alias the writer's own members, so writing through op_
+// itself would make the compiler reload them after every byte.
 class StreamWriter {
  public:
   // Writes at out, never at or past limit. Literals are read from a buffer
@@ -63,98 +66,116 @@ class StreamWriter {
   // A run of literals followed by a match of length 2..32768 at distance
   // 1..32767. False, writing nothing more, when the limit would be passed.
   bool Sequence(const uint8_t* literals, size_t n, size_t length, uint32_t distance) {
-    if (static_cast<size_t>(limit_ - op_) < SequenceBound(n, length) + 3) return false;
-    const bool atStart = lowBits_ == nullptr;
-    Run(literals, n);
-    Match(length, distance, n, atStart);
+    // (n + length) >> 7 bounds both extensions' bytes: each takes one per 255.
+    if (static_cast<size_t>(limit_ - op_) < n + ((n + length) >> 7) + 11) return false;
+    uint8_t* op = op_;
+    uint8_t* lowBits = lowBits_;
+    const bool atStart = lowBits == nullptr;
+    op = Run(op, lowBits, literals, n);
+    op_ = Match(op, lowBits, length, distance, n, atStart);
+    lowBits_ = lowBits;
     return true;
   }
 
   // The last run (possibly empty) and the end marker.
   bool Finish(const uint8_t* literals, size_t n) {
     if (static_cast<size_t>(limit_ - op_) < SequenceBound(n, 0)) return false;
-    Run(literals, n);
-    op_[0] = 17;
-    op_[1] = 0;
-    op_[2] = 0;
-    op_ += 3;
+    uint8_t* op = Run(op_, lowBits_, literals, n);
+    op[0] = 17;
+    op[1] = 0;
+    op[2] = 0;
+    op_ = op + 3;
     return true;
   }
 
   size_t Length() const { return static_cast<size_t>(op_ - start_); }
 
  private:
-  void Extension(size_t value) {
+  static uint8_t* Extension(uint8_t* op, size_t value) {
     while (value > 255) {
-      *op_++ = 0;
+      *op++ = 0;
       value -= 255;
     }
-    *op_++ = static_cast<uint8_t>(value);
+    *op++ = static_cast<uint8_t>(value);
+    return op;
   }
 
-  void Run(const uint8_t* literals, size_t n) {
-    if (lowBits_ == nullptr) {
+  uint8_t* Run(uint8_t* op, uint8_t* lowBits, const uint8_t* literals, size_t n) const {
+    if (lowBits == nullptr) {
       if (n <= 238) {
-        *op_++ = static_cast<uint8_t>(17 + n);
+        *op++ = static_cast<uint8_t>(17 + n);
       } else {
-        *op_++ = 0;
-        Extension(n - 18);
+        *op++ = 0;
+        op = Extension(op, n - 18);
       }
     } else if (n == 0) {
-      return;
+      return op;
     } else if (n <= 3) {
-      *lowBits_ |= static_cast<uint8_t>(n);
+      *lowBits |= static_cast<uint8_t>(n);
     } else if (n <= 18) {
-      *op_++ = static_cast<uint8_t>(n - 3);
+      *op++ = static_cast<uint8_t>(n - 3);
     } else {
-      *op_++ = 0;
-      Extension(n - 18);
+      *op++ = 0;
+      op = Extension(op, n - 18);
     }
     // Short runs dominate; a fixed 16-byte copy is one move.
-    if (n <= 16 && sourceEnd_ - literals >= 16 && limit_ - op_ >= 16) {
-      std::memcpy(op_, literals, 16);
+    if (n <= 16 && sourceEnd_ - literals >= 16 && limit_ - op >= 16) {
+      std::memcpy(op, literals, 16);
     } else if (n != 0) {
-      std::memcpy(op_, literals, n);
+      std::memcpy(op, literals, n);
     }
-    op_ += n;
+    return op + n;
   }
 
-  void Match(size_t length, uint32_t distance, size_t literals, bool atStart) {
-    if (length <= 3 && ShortFormAllowed(length, distance, literals, atStart)) {  // M1
-      const uint32_t d = distance - (length == 2 ? 1 : 2049);
-      lowBits_ = op_;
-      *op_++ = static_cast<uint8_t>((d & 3) << 2);
-      *op_++ = static_cast<uint8_t>(d >> 2);
-    } else if (length <= 8 && distance <= 2048) {  // M2
-      const uint32_t d = distance - 1;
-      lowBits_ = op_;
-      *op_++ = static_cast<uint8_t>(((length - 1) << 5) | ((d & 7) << 2));
-      *op_++ = static_cast<uint8_t>(d >> 3);
-    } else {
-      // M3 reaches 1..16384. M4 takes only 16385..32767: at 16384 its
-      // length-3 form would read as the end marker.
-      uint32_t d;
-      if (distance <= 16384) {
-        d = distance - 1;
-        if (length <= 33) {
-          *op_++ = static_cast<uint8_t>(32 | (length - 2));
-        } else {
-          *op_++ = 32;
-          Extension(length - 33);
-        }
-      } else {
-        d = distance - 16384;
-        if (length <= 9) {
-          *op_++ = static_cast<uint8_t>(16 | (length - 2));
-        } else {
-          *op_++ = 16;
-          Extension(length - 9);
-        }
+  // Writes the match; lowBits comes back pointing at the byte whose low two
+  // bits carry the next run's count.
+  static uint8_t* Match(uint8_t* op, uint8_t*& lowBits, size_t length, uint32_t distance,
+                        size_t literals, bool atStart) {
+    if (length <= 8 && distance <= 2048) {
+      if (length <= 3 && ShortFormAllowed(length, distance, literals, atStart)) {  // M1
+        const uint32_t d = distance - (length == 2 ? 1 : 2049);
+        lowBits = op;
+        op[0] = static_cast<uint8_t>((d & 3) << 2);
+        op[1] = static_cast<uint8_t>(d >> 2);
+        return op + 2;
       }
-      lowBits_ = op_;
-      *op_++ = static_cast<uint8_t>((d & 63) << 2);
-      *op_++ = static_cast<uint8_t>(d >> 6);
+      const uint32_t d = distance - 1;  // M2
+      lowBits = op;
+      op[0] = static_cast<uint8_t>(((length - 1) << 5) | ((d & 7) << 2));
+      op[1] = static_cast<uint8_t>(d >> 3);
+      return op + 2;
     }
+    if (length == 3 && ShortFormAllowed(length, distance, literals, atStart)) {  // M1 far
+      const uint32_t d = distance - 2049;
+      lowBits = op;
+      op[0] = static_cast<uint8_t>((d & 3) << 2);
+      op[1] = static_cast<uint8_t>(d >> 2);
+      return op + 2;
+    }
+    // M3 reaches 1..16384. M4 takes only 16385..32767: at 16384 its
+    // length-3 form would read as the end marker.
+    uint32_t d;
+    if (distance <= 16384) {
+      d = distance - 1;
+      if (length <= 33) {
+        *op++ = static_cast<uint8_t>(32 | (length - 2));
+      } else {
+        *op++ = 32;
+        op = Extension(op, length - 33);
+      }
+    } else {
+      d = distance - 16384;
+      if (length <= 9) {
+        *op++ = static_cast<uint8_t>(16 | (length - 2));
+      } else {
+        *op++ = 16;
+        op = Extension(op, length - 9);
+      }
+    }
+    lowBits = op;
+    op[0] = static_cast<uint8_t>((d & 63) << 2);
+    op[1] = static_cast<uint8_t>(d >> 6);
+    return op + 2;
   }
 
   uint8_t* const start_;

@@ -115,25 +115,31 @@ TEST(Codec, EveryLevelRoundTripsAndShrinksWhatRepeats) {
   }
 }
 
-TEST(Codec, SegmentBytesDoNotDependOnTheContextsPast) {
+// The streams of a run of `segments` segments of 32 KiB from `start` on,
+// back to back.
+Bytes EncodeRun(SegmentEncoder& encoder, const Bytes& file, size_t start, size_t segments) {
+  Bytes streams;
+  Bytes stream(SegmentStreamBound(32768));
+  encoder.StartRun(file.data(), start, segments * 32768);
+  for (size_t i = 0; i < segments; ++i) {
+    const size_t length = encoder.EncodeNext(32768, stream.data());
+    streams.insert(streams.end(), stream.begin(), stream.begin() + length);
+  }
+  return streams;
+}
+
+TEST(Codec, RunBytesDoNotDependOnTheContextsPast) {
   const Bytes file = Text(4 * 32768);
   const Bytes other = Random(3 * 32768, 9);
   for (int level = kFastestLevel; level <= kSmallestLevel; ++level) {
     SCOPED_TRACE("level " + std::to_string(level));
-    Bytes fresh(SegmentStreamBound(32768)), used(fresh.size());
     SegmentEncoder freshEncoder(level);
-    const size_t freshLength =
-        freshEncoder.EncodeSegment(file.data(), 2 * 32768, 32768, fresh.data());
+    const Bytes fresh = EncodeRun(freshEncoder, file, 2 * 32768, 2);
+    // Another file's run, and a run of this one left after one segment.
     SegmentEncoder usedEncoder(level);
-    for (size_t start : {size_t{0}, size_t{32768}, size_t{65536}}) {
-      usedEncoder.EncodeSegment(other.data(), start, 32768, used.data());
-    }
-    usedEncoder.EncodeSegment(file.data(), 3 * 32768, 32768, used.data());
-    const size_t usedLength = usedEncoder.EncodeSegment(file.data(), 2 * 32768, 32768, used.data());
-    ASSERT_EQ(freshLength, usedLength);
-    fresh.resize(freshLength);
-    used.resize(usedLength);
-    EXPECT_TRUE(fresh == used);
+    EncodeRun(usedEncoder, other, 0, 3);
+    EncodeRun(usedEncoder, file, 32768, 1);
+    EXPECT_TRUE(fresh == EncodeRun(usedEncoder, file, 2 * 32768, 2));
   }
 }
 

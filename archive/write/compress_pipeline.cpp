@@ -11,9 +11,8 @@
 namespace tuk {
 namespace {
 
-// Segments per job: big enough that a job outweighs its scheduling, small
-// enough that one big file keeps every thread busy.
-constexpr size_t kRunSegments = 16;
+// A job is one of the encoder's runs: big enough that it outweighs its
+// scheduling, small enough that one big file keeps every thread busy.
 constexpr size_t kRunBytes = kRunSegments * kSegmentSize;
 
 // How much may wait in memory: files per thread, and bytes in all.
@@ -107,11 +106,11 @@ void CompressPipeline::EncodeRun(File& file, size_t run, SegmentEncoder& encoder
   std::vector<uint8_t>& out = file.runs[run];
   std::vector<uint32_t>& lengths = file.runLengths[run];
   size_t used = 0;
+  encoder.StartRun(file.bytes.data(), begin, end - begin);
   for (size_t start = begin; start < end; start += kSegmentSize) {
     const size_t length = std::min<size_t>(kSegmentSize, end - start);
     out.resize(used + SegmentStreamBound(length));
-    const size_t written = encoder.EncodeSegment(file.bytes.data(), start, length,
-                                                 out.data() + used);
+    const size_t written = encoder.EncodeNext(length, out.data() + used);
     lengths.push_back(static_cast<uint32_t>(written));
     used += written;
   }

@@ -19,9 +19,9 @@ namespace {
 // A multiple of the segment size, small enough to stay in the processor's
 // cache between the read that fills it and the write that empties it.
 constexpr uint32_t kBlockSize = 64 * 1024;
-// Pieces of a big file compressed as one job each, with the 32 KiB before
-// them that their matches may reach.
-constexpr size_t kPieceSize = 16 * size_t{kSegmentSize};
+// Pieces of a big file compressed as one job each (one of the encoder's
+// runs), with the 32 KiB before them that their matches may reach.
+constexpr size_t kPieceSize = kRunSegments * size_t{kSegmentSize};
 constexpr size_t kWindow = kSegmentSize - 1;
 
 // The payload of an empty file in mode 1: one segment whose stream is the
