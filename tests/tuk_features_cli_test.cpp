@@ -71,6 +71,10 @@ TEST_F(TukFeatures, PipesCarryArchivesBothWaysAndLeaveNoSpool) {
        "m/doc/notes.txt"},
       {"cat from standard input", "TUK cat - m/a.txt m/gfx/icon.dds < a.tuk", 0, "alphaicon"},
       {"not an archive", "echo junk | TUK list -", 2, "standard input is not a whole archive"},
+      {"archive and names both on standard input", "TUK extract - -C out2 --files-from - < a.tuk",
+       1, "cannot both be standard input"},
+      {"--newer without an archive file", "TUK extract - -C out2 --newer < a.tuk", 1,
+       "standard input has no time"},
       {"a reader that goes away",
        "{ TUK cat a.tuk m/gfx/logo.dds m/gfx/logo.dds; echo \" status $?\" >&2; } | head -c 1 >/dev/null",
        0, " status 2"},
@@ -83,6 +87,7 @@ TEST_F(TukFeatures, PipesCarryArchivesBothWaysAndLeaveNoSpool) {
     EXPECT_TRUE(fs::is_empty(dir / "spool")) << c.what;
   }
   EXPECT_EQ(test::TreeContents(dir / "out/m"), test::TreeContents(dir / "src"));
+  EXPECT_FALSE(fs::exists(dir / "out2"));
 }
 
 TEST_F(TukFeatures, SelectionChoosesEntriesAndFiles) {
@@ -105,6 +110,7 @@ TEST_F(TukFeatures, SelectionChoosesEntriesAndFiles) {
       {{"extract", "a.tuk", "-C", "out", "--strip-components", "2", "--include", "m/gfx/*"}, 0,
        {"icon.dds", "logo.dds"}},
       {{"extract", "a.tuk", "-C", "out", "--strip-components", "2", "--include", "m/*.txt"}, 0, {}},
+      {{"extract", "a.tuk", "-C", "out", "--strip-components", "-1"}, 1, {}},
       {{"pack", "src", "p", "b.tuk", "--exclude", "**/*.dds"}, 0, {"p/a.txt", "p/doc/notes.txt"}},
       {{"pack", "src", "p", "b.tuk", "--files-from", "paths", "-0"}, 0,
        {"p/gfx/icon.dds", "p/gfx/logo.dds"}},

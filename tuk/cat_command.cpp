@@ -19,6 +19,7 @@ struct Arguments {
 };
 
 int Cat(const Arguments& args) {
+  if (!OneUseOfStandardInput(args.archive, args.selection)) return kTukUsage;
   std::vector<std::string> names = args.names;
   if (!ReadNameList(args.selection, names)) return kTukFailed;
   if (names.empty() && args.selection.globs.include.empty()) {

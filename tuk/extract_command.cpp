@@ -21,6 +21,12 @@ struct Arguments {
 };
 
 int Extract(const Arguments& args) {
+  if (!OneUseOfStandardInput(args.archive, args.selection)) return kTukUsage;
+  if (args.archive == "-" && args.overwrite == ExtractOptions::Overwrite::kNewer) {
+    // --newer compares files with the archive file's time.
+    PrintError("--newer needs an archive file: standard input has no time of its own");
+    return kTukUsage;
+  }
   ArchiveInput input;
   ArchiveReader reader;
   bool failed = false;
@@ -65,7 +71,14 @@ CommandRun Define(CLI::App& command) {
   command.add_option("NAME", args->names);
   command.add_option("-C", args->directory)->type_name("DIR")->take_last();
   AddSelectionOptions(command, args->selection);
-  command.add_option("--strip-components", args->strip)->type_name("N")->take_last();
+  command.add_option("--strip-components", args->strip)
+      ->type_name("N")
+      ->check([](const std::string& text) {
+        return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos
+                   ? std::string()
+                   : "not a count of components: " + text;
+      })
+      ->take_last();
   AddOverwriteOptions(command, args->overwrite);
   AddVerbosityOptions(command, args->verbosity);
   return [args] { return Extract(*args); };

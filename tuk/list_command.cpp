@@ -51,6 +51,7 @@ struct Arguments {
 };
 
 int List(const Arguments& args) {
+  if (!OneUseOfStandardInput(args.archive, args.selection)) return kTukUsage;
   ArchiveInput input;
   ArchiveReader reader;
   bool damaged = false;

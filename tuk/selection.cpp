@@ -54,6 +54,12 @@ bool ReadNameList(const SelectionArguments& arguments, std::vector<std::string>&
   return true;
 }
 
+bool OneUseOfStandardInput(const std::string& archive, const SelectionArguments& arguments) {
+  if (archive != "-" || arguments.filesFrom != "-") return true;
+  PrintError("the archive and --files-from cannot both be standard input");
+  return false;
+}
+
 bool SelectEntries(const Index& index, const std::vector<std::string>& names,
                    const SelectionArguments& arguments, const std::string& archive,
                    std::vector<size_t>& which, bool repeat) {

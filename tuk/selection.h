@@ -24,6 +24,9 @@ void AddSelectionOptions(CLI::App& command, SelectionArguments& selection);
 // end of "\r\n" too), or NUL-ended with null; empty ones skipped. False
 // (reported) when the file cannot be read.
 bool ReadNameList(const SelectionArguments& arguments, std::vector<std::string>& names);
+// False (reported) when the archive read and the list of names would both
+// be standard input: one stream cannot carry both.
+bool OneUseOfStandardInput(const std::string& archive, const SelectionArguments& arguments);
 
 // The entries of index a command takes, in this order: each name (the
 // entry it stands for, Index::Lookup), then every entry an include
