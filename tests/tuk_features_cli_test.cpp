@@ -58,6 +58,11 @@ class TukFeatures : public ::testing::Test {
   test::ScratchDir dir;
 };
 
+// Waits (a few seconds at most) until a spool is in the scratch TMPDIR.
+#define SPOOLED                                                                  \
+  "n=0; until [ -n \"$(ls spool/*/ 2>/dev/null)\" ] || [ $n -gt 500 ]; do sleep " \
+  "0.01; n=$((n + 1)); done"
+
 TEST_F(TukFeatures, PipesCarryArchivesBothWaysAndLeaveNoSpool) {
   struct Case {
     const char* what;
@@ -75,6 +80,16 @@ TEST_F(TukFeatures, PipesCarryArchivesBothWaysAndLeaveNoSpool) {
        1, "cannot both be standard input"},
       {"--newer without an archive file", "TUK extract - -C out2 --newer < a.tuk", 1,
        "standard input has no time"},
+      // Ended by a signal while a spool is there: in the middle of
+      // standard input, or of packing to standard output.
+      {"ended while reading standard input",
+       "mkfifo fifo-in; TUK list - < fifo-in > /dev/null & exec 3> fifo-in; cat a.tuk >&3; " SPOOLED
+       "; kill -TERM $!; wait $!; echo \" status $?\" >&2",
+       0, " status 143"},
+      {"ended while writing standard output",
+       "mkfifo fifo-out; exec 3<> fifo-out; TUK pack src m - -0 > fifo-out & " SPOOLED
+       "; kill -TERM $!; wait $!; echo \" status $?\" >&2",
+       0, " status 143"},
       {"a reader that goes away",
        "{ TUK cat a.tuk m/gfx/logo.dds m/gfx/logo.dds; echo \" status $?\" >&2; } | head -c 1 >/dev/null",
        0, " status 2"},

@@ -8,6 +8,9 @@
 #include <vector>
 
 #ifndef _WIN32
+#include <csignal>
+#include <cstring>
+
 #include <unistd.h>
 #endif
 
@@ -24,17 +27,59 @@ void Remove(const std::string& path) {
   if (!path.empty()) std::filesystem::remove(path, error);
 }
 
+#ifndef _WIN32
+// What a run ended by a signal removes on its way out: the spool
+// directories, each spool and what the archive writer keeps beside one
+// while it writes (NAME.tmp, NAME.lock). A signal handler may only unlink
+// and rmdir, so the paths wait in fixed arrays, made ready beforehand.
+constexpr int kMostLeftovers = 16;
+char leftovers[kMostLeftovers][4096];
+volatile std::sig_atomic_t leftoverCount = 0;
+
+extern "C" void RemoveLeftoversAndEnd(int signal) {
+  // Deepest first: the files, then their directory.
+  for (int i = leftoverCount - 1; i >= 0; --i) {
+    if (unlink(leftovers[i]) != 0) rmdir(leftovers[i]);
+  }
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);
+}
+
+void RemoveOnSignal(const std::string& path) {
+  if (leftoverCount >= kMostLeftovers || path.size() >= sizeof leftovers[0]) return;
+  std::memcpy(leftovers[leftoverCount], path.c_str(), path.size() + 1);
+  leftoverCount = leftoverCount + 1;
+  static const bool caught = [] {
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+      // A signal ignored by whoever started the run (nohup) stays ignored.
+      if (std::signal(signal, RemoveLeftoversAndEnd) == SIG_IGN) std::signal(signal, SIG_IGN);
+    }
+    return true;
+  }();
+  (void)caught;
+}
+#endif
+
 }  // namespace
 
 SpoolDirectory::~SpoolDirectory() {
+  if (path_.empty()) return;
+#ifndef _WIN32
+  leftoverCount = firstLeftover_;
+#endif
   std::error_code error;
-  if (!path_.empty()) std::filesystem::remove_all(path_, error);
+  std::filesystem::remove_all(path_, error);
 }
 
 std::string SpoolDirectory::File(const char* name) {
   if (path_.empty()) {
     std::error_code error;
-    const std::string pattern = (std::filesystem::temp_directory_path(error) / "tuk-XXXXXX").string();
+    const std::filesystem::path temporary = std::filesystem::temp_directory_path(error);
+    if (error) {
+      PrintError("no temporary directory for the spool (TMPDIR): " + error.message());
+      return std::string();
+    }
+    const std::string pattern = (temporary / "tuk-XXXXXX").string();
 #ifdef _WIN32
     // A name of its own, made only if nothing has it yet.
     for (unsigned attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
@@ -47,15 +92,20 @@ std::string SpoolDirectory::File(const char* name) {
 #else
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
+    firstLeftover_ = leftoverCount;
     if (mkdtemp(buffer.data()) != nullptr) path_ = buffer.data();
+    if (!path_.empty()) RemoveOnSignal(path_);
 #endif
     if (path_.empty()) {
-      PrintError("cannot make a directory for the spool in " +
-                 std::filesystem::temp_directory_path(error).string());
+      PrintError("cannot make a directory for the spool in " + temporary.string());
       return std::string();
     }
   }
-  return (std::filesystem::path(path_) / name).string();
+  const std::string file = (std::filesystem::path(path_) / name).string();
+#ifndef _WIN32
+  for (const char* suffix : {"", ".lock", ".tmp"}) RemoveOnSignal(file + suffix);
+#endif
+  return file;
 }
 
 std::string ArchiveInput::Shown(const std::string& path) {

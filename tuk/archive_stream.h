@@ -14,7 +14,8 @@
 
 namespace tuk {
 
-// The directory of one run's spools; removed with what it holds.
+// The directory of one run's spools; removed with what it holds, also
+// when a signal (SIGINT, SIGTERM, SIGHUP) ends the run.
 class SpoolDirectory {
  public:
   SpoolDirectory() = default;
@@ -27,6 +28,7 @@ class SpoolDirectory {
 
  private:
   std::string path_;
+  int firstLeftover_ = 0;  // where its paths start among those a signal removes
 };
 
 // The archive a command reads: a path, or "-" for standard input.
