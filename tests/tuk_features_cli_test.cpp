@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -103,6 +104,30 @@ TEST_F(TukFeatures, PipesCarryArchivesBothWaysAndLeaveNoSpool) {
   }
   EXPECT_EQ(test::TreeContents(dir / "out/m"), test::TreeContents(dir / "src"));
   EXPECT_FALSE(fs::exists(dir / "out2"));
+}
+
+// On a terminal, which script(1) gives the run: a progress line in
+// percent, and no archive read from or written to it.
+TEST_F(TukFeatures, OnATerminal) {
+  if (std::system("script -V >/dev/null 2>&1") != 0) GTEST_SKIP() << "no script(1)";
+  struct Case {
+    const char* what;
+    const char* line;
+    int exitCode;
+    const char* output;  // a part of what the terminal shows
+  };
+  const Case cases[] = {
+      {"progress", "TUK extract a.tuk -C out", 0, "%  m/"},
+      {"an archive to a terminal", "TUK pack src m -", 2, "refusing to write an archive"},
+      {"an archive from a terminal", "TUK list -", 2, "refusing to read an archive"},
+  };
+  for (const Case& c : cases) {
+    const test::RunResult r =
+        Shell(std::string("script -eqc \"") + c.line + "\" /dev/null < /dev/null");
+    EXPECT_EQ(r.exitCode, c.exitCode) << c.what << "\n" << r.output;
+    EXPECT_NE(r.output.find(c.output), std::string::npos) << c.what << "\n" << r.output;
+  }
+  EXPECT_TRUE(fs::is_empty(dir / "spool"));
 }
 
 TEST_F(TukFeatures, SelectionChoosesEntriesAndFiles) {

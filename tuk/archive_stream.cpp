@@ -115,6 +115,12 @@ std::string ArchiveInput::Shown(const std::string& path) {
 std::string ArchiveInput::Path(const std::string& path) {
   if (path != "-") return path;
   if (!spool_.empty()) return spool_;
+  if (IsTerminal(stdin)) {
+    // As tar does: what is typed is no archive, and a forgotten name should
+    // not leave the run waiting.
+    PrintError("refusing to read an archive from a terminal");
+    return std::string();
+  }
   spool_ = spools_.File("input.tuk");
   if (spool_.empty()) return spool_;
   std::FILE* out = std::fopen(spool_.c_str(), "wb");
@@ -175,6 +181,10 @@ bool ArchiveInput::OpenUsable(const std::string& path, ArchiveReader& reader, co
 }
 
 std::string ArchiveOutput::Path() {
+  if (made_.empty() && ToStream() && IsTerminal(stdout)) {
+    PrintError("refusing to write an archive to a terminal");
+    return std::string();
+  }
   if (made_.empty()) made_ = ToStream() ? spools_.File("output.tuk") : path_;
   return made_;
 }

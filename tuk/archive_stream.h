@@ -36,7 +36,7 @@ class ArchiveInput {
  public:
 
   // The path to read: path itself, or the spool of standard input (empty,
-  // reported, when it cannot be made).
+  // reported, when it cannot be made or standard input is a terminal).
   std::string Path(const std::string& path);
   // Opens reader on path as Path gives it, as ArchiveReader::Open does.
   Status Open(const std::string& path, ArchiveReader& reader);
@@ -60,7 +60,8 @@ class ArchiveOutput {
  public:
   explicit ArchiveOutput(std::string path) : path_(std::move(path)) {}
 
-  // Where to make the archive (empty, reported, when no spool can be made).
+  // Where to make the archive (empty, reported, when no spool can be made
+  // or standard output is a terminal).
   std::string Path();
   bool ToStream() const { return path_ == "-"; }
   // Copies a spooled archive to standard output; false (reported) when it
