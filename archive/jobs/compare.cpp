@@ -46,6 +46,12 @@ Status CompareWithDirectory(const ArchiveReader& reader, const std::string& dire
   std::unordered_map<std::string, size_t> byName;
   for (size_t i = 0; i < index.size(); ++i) byName[index[i].name] = i;
 
+  // What could not be looked at is no difference: the comparison goes on,
+  // and the first such trouble is the result, as diff -r has it.
+  Status trouble;
+  auto unreadable = [&trouble](const std::string& what) {
+    if (trouble.ok()) trouble = Status(Errc::kIo, what);
+  };
   const AlignedBlock block(kBlock);
   for (size_t i = 0; i < index.size(); ++i) {
     const Entry& entry = index[i];
@@ -53,13 +59,23 @@ Status CompareWithDirectory(const ArchiveReader& reader, const std::string& dire
     const std::string path = (fs::path(directory) / entry.name).string();
     if (!IsSafeName(entry.name) ||
         platform::KindOf(path.c_str()) == platform::PathKind::kNone) {
+      // Missing, or hidden behind a directory this user cannot search.
+      std::error_code looked;
+      if (IsSafeName(entry.name) &&
+          fs::symlink_status(path, looked).type() != fs::file_type::not_found) {
+        unreadable("cannot look at " + path + ": " + looked.message());
+        continue;
+      }
       differences.push_back({Difference::Kind::kMissing, entry.name, ""});
       continue;
     }
-    platform::File file;
-    if (platform::KindOf(path.c_str()) != platform::PathKind::kFile ||
-        !file.Open(path.c_str(), platform::File::Mode::Read)) {
+    if (platform::KindOf(path.c_str()) != platform::PathKind::kFile) {
       differences.push_back({Difference::Kind::kDiffers, entry.name, "not a file"});
+      continue;
+    }
+    platform::File file;
+    if (!file.Open(path.c_str(), platform::File::Mode::Read)) {
+      unreadable("cannot open " + path);
       continue;
     }
     const int64_t length = file.Length();
@@ -83,14 +99,19 @@ Status CompareWithDirectory(const ArchiveReader& reader, const std::string& dire
   }
 
   std::set<std::string> extra;
-  for (fs::recursive_directory_iterator it(directory, error), end; !error && it != end;
-       it.increment(error)) {
+  fs::path at = directory;
+  std::error_code walked;
+  for (fs::recursive_directory_iterator it(directory, walked), end; !walked && it != end;
+       it.increment(walked)) {
+    at = it->path();
     if (!it->is_regular_file(error) || it->is_symlink(error)) continue;
     const std::string name = fs::relative(it->path(), directory, error).generic_string();
     if (byName.count(name) == 0) extra.insert(name);
   }
+  // The walk stops at a directory it cannot list: the one it was entering.
+  if (walked) unreadable("cannot list " + at.string() + ": " + walked.message());
   for (const std::string& name : extra) differences.push_back({Difference::Kind::kExtra, name, ""});
-  return Status();
+  return trouble;
 }
 
 }  // namespace tuk

@@ -25,7 +25,9 @@ struct Difference {
 // file's bytes are compared with the entry's checksum when it carries one,
 // else with the entry's bytes. Entries first, in index order, then the
 // extra files in name order. kNotFound when directory is not one; kDamaged
-// when an entry cannot be read (the comparison stops).
+// when an entry cannot be read (the comparison stops); kIo when a file or
+// directory below it cannot be read (the comparison goes on without it;
+// the first one is named).
 Status CompareWithDirectory(const ArchiveReader& reader, const std::string& directory,
                             std::vector<Difference>& differences);
 
