@@ -91,6 +91,7 @@ TEST_F(TukFeatures, PipesCarryArchivesBothWaysAndLeaveNoSpool) {
        "mkfifo fifo-out; exec 3<> fifo-out; TUK pack src m - -0 > fifo-out & " SPOOLED
        "; kill -TERM $!; wait $!; echo \" status $?\" >&2",
        0, " status 143"},
+      {"a listing with nowhere to go", "TUK list a.tuk >&-", 2, "cannot write to standard output"},
       {"a reader that goes away",
        "{ TUK cat a.tuk m/gfx/logo.dds m/gfx/logo.dds; echo \" status $?\" >&2; } | head -c 1 >/dev/null",
        0, " status 2"},

@@ -19,6 +19,14 @@ class HelpText : public CLI::Formatter {
   }
 };
 
+// Whether all a command printed reached standard output. SIGPIPE is
+// ignored, so a reader that went away shows here, as a failure.
+bool OutputWritten() {
+  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return true;
+  PrintError("cannot write to standard output");
+  return false;
+}
+
 }  // namespace
 
 Compression::Compression() : level(WriterOptions::kDefault), threads(0) {}
@@ -113,7 +121,9 @@ int RunCommandLine(int argc, char** argv, const std::vector<Command>& commands,
     return kTukUsage;
   }
   for (size_t i = 0; i < commands.size(); ++i) {
-    if (app.got_subcommand(commands[i].name)) return runs[i]();
+    if (!app.got_subcommand(commands[i].name)) continue;
+    const int code = runs[i]();
+    return code == kTukFailed || OutputWritten() ? code : kTukFailed;
   }
   return kTukUsage;
 }
