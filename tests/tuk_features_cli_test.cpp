@@ -228,6 +228,14 @@ TEST_F(TukFeatures, ExtractionDealsWithWhatIsAlreadyThere) {
   }
   EXPECT_EQ(test::ReadFile(dir / "target"), test::BytesOf("untouched"));
   EXPECT_TRUE(fs::is_empty(dir / "elsewhere"));
+
+  // unpack-all keeps and counts as extract does.
+  fs::remove_all(dir / "out");
+  newFile(dir / "out");
+  const test::RunResult all = Tuk({"unpack-all", "*.tuk", "out", "--keep"});
+  EXPECT_EQ(all.exitCode, 0) << all.errors;
+  EXPECT_EQ(test::ReadFile(dir / "out/m/a.txt"), test::BytesOf("mine"));
+  EXPECT_NE(all.errors.find("1 existing files kept"), std::string::npos) << all.errors;
 }
 
 TEST_F(TukFeatures, DiffAndDryRunSayWhatDiffers) {

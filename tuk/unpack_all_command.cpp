@@ -54,20 +54,31 @@ int UnpackAll(const Arguments& args) {
   options.stopAtFailure = true;
   options.overwrite = args.overwrite;
   options.observer = &observer;
+  size_t kept = 0;
+  int result = kTukDone;
   for (const std::string& name : found) {
     const std::string path = (fs::path(folder) / name).string();
     ArchiveReader reader;
     const Status opened = reader.Open(path);
     if (opened.code() == Errc::kNotFound) {
       PrintError(opened.message());
-      return kTukFailed;
+      result = kTukFailed;
+      break;
     }
-    const Status extracted = Extract(reader, {}, options);
+    ExtractSummary summary;
+    const Status extracted = Extract(reader, {}, options, &summary);
+    kept += summary.kept;
     if (!extracted.ok() && extracted.code() != Errc::kDamaged) PrintError(extracted.message());
     if (!opened.ok()) PrintError(opened.message());
-    if (!opened.ok() || !extracted.ok()) return kTukFailed;
+    if (!opened.ok() || !extracted.ok()) {
+      result = kTukFailed;
+      break;
+    }
   }
-  return kTukDone;
+  if (kept > 0 && args.verbosity != Verbosity::kQuiet) {
+    PrintError(std::to_string(kept) + " existing files kept");
+  }
+  return result;
 }
 
 CommandRun Define(CLI::App& command) {
