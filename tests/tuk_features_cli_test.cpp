@@ -178,6 +178,8 @@ TEST_F(TukFeatures, SelectionChoosesEntriesAndFiles) {
   EXPECT_EQ(Tuk({"cat", "a.tuk", "--include", "m/gfx/i*", "m/a.txt"}).output, "alphaicon");
   EXPECT_NE(Tuk({"extract", "a.tuk", "-C", "out", "--include", "x*"}).errors.find("x*"),
             std::string::npos);
+  EXPECT_NE(Tuk({"extract", "a.tuk", "-C", "out", "--exclude", "**"}).errors.find("--exclude"),
+            std::string::npos);
 }
 
 TEST_F(TukFeatures, ExtractionDealsWithWhatIsAlreadyThere) {

@@ -43,7 +43,11 @@ int Extract(const Arguments& args) {
                      which)) {
     failed = true;
   }
-  if (selective && which.empty()) return kTukFailed;
+  if (selective && which.empty()) {
+    // Not silent when it was the exclusions that left nothing.
+    if (!failed) PrintError("nothing to extract: --exclude leaves out every entry taken");
+    return kTukFailed;
+  }
 
   TukObserver observer(args.verbosity);
   ExtractOptions options;
