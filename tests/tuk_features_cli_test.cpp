@@ -298,6 +298,10 @@ TEST(Glob, MatchesAsTheShellDoes) {
     EXPECT_EQ(MatchesGlob(c.pattern, c.name), c.matches) << c.pattern << " " << c.name;
   }
   EXPECT_TRUE(MatchesGlob("M/*.TXT", "m/a.txt", true));
+  // Without a '/', a selection pattern looks at a name's last part only.
+  EXPECT_TRUE(MatchesEntry("*.dds", "p/gfx/logo.dds"));
+  EXPECT_FALSE(MatchesEntry("gfx/*.dds", "p/gfx/logo.dds"));
+  EXPECT_TRUE(MatchesEntry("p/gfx/*.dds", "p/gfx/logo.dds"));
   EXPECT_FALSE(MatchesGlob("M/*.TXT", "m/a.txt"));
 }
 

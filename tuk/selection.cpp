@@ -68,7 +68,7 @@ bool SelectEntries(const Index& index, const std::vector<std::string>& names,
   auto take = [&](size_t i, bool again) {
     bool excluded = false;
     for (const std::string& pattern : arguments.globs.exclude) {
-      if (MatchesGlob(pattern, index[i].name)) excluded = true;
+      if (MatchesEntry(pattern, index[i].name)) excluded = true;
     }
     if (!excluded && (taken.insert(i).second || again)) which.push_back(i);
   };
@@ -83,7 +83,7 @@ bool SelectEntries(const Index& index, const std::vector<std::string>& names,
   for (const std::string& pattern : arguments.globs.include) {
     bool matched = false;
     for (size_t i = 0; i < index.size(); ++i) {
-      if (!MatchesGlob(pattern, index[i].name)) continue;
+      if (!MatchesEntry(pattern, index[i].name)) continue;
       matched = true;
       take(i, false);
     }

@@ -87,13 +87,21 @@ bool NameBefore(std::string_view a, std::string_view b) {
   return platform::NameLess(std::string(a), std::string(b));
 }
 
+bool MatchesEntry(std::string_view pattern, std::string_view name) {
+  if (pattern.find('/') == std::string_view::npos) {
+    const size_t slash = name.rfind('/');
+    if (slash != std::string_view::npos) name.remove_prefix(slash + 1);
+  }
+  return MatchesGlob(pattern, name);
+}
+
 bool Selection::Takes(std::string_view name) const {
   bool taken = include.empty();
   for (const std::string& pattern : include) {
-    if (MatchesGlob(pattern, name)) taken = true;
+    if (MatchesEntry(pattern, name)) taken = true;
   }
   for (const std::string& pattern : exclude) {
-    if (MatchesGlob(pattern, name)) return false;
+    if (MatchesEntry(pattern, name)) return false;
   }
   return taken;
 }

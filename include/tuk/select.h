@@ -17,6 +17,12 @@ namespace tuk {
 // A-Z and a-z match alike, as names are looked up.
 bool MatchesGlob(std::string_view pattern, std::string_view name, bool ignoreCase = false);
 
+// Whether an entry's name matches a selection pattern: one without '/'
+// is matched against the name's last part, so "*.png" takes every .png
+// in every directory (as tar's --exclude and rsync's patterns do); one
+// with '/' against the whole name.
+bool MatchesEntry(std::string_view pattern, std::string_view name);
+
 // The order the library walks a directory in, on every system: bytes
 // compared with a-z taken as A-Z (names equal but for case in a fixed
 // order all the same).
@@ -28,8 +34,8 @@ struct Selection {
   std::vector<std::string> include;  // globs; none: every name
   std::vector<std::string> exclude;  // globs
   bool Empty() const { return include.empty() && exclude.empty(); }
-  // Whether a name passes: it matches some include pattern (or there are
-  // none) and no exclude pattern.
+  // Whether a name passes: it matches (MatchesEntry) some include pattern
+  // (or there are none) and no exclude pattern.
   bool Takes(std::string_view name) const;
 };
 
