@@ -56,11 +56,11 @@ Status ReadTable(const platform::RandomAccessFile& file, const Entry& entry,
   return Status();
 }
 
-// Decodes segment s of entry, window being the segment before it (null for
-// the first).
+// Decodes segment s of entry into a buffer of pool, window being the
+// segment before it (null for the first).
 Status DecodeOne(const platform::RandomAccessFile& file, const Entry& entry,
                  const SegmentTable& table, uint32_t s, const SegmentBytes& window,
-                 SegmentBytes& bytes) {
+                 const std::shared_ptr<SegmentPool>& pool, SegmentBytes& bytes) {
   const SegmentRecord& record = table.records[s];
   const uint64_t start = table.streamArea + record.offset;
   if (start >= entry.storedSize) return Damaged(entry, "a segment starts past the payload");
@@ -93,12 +93,14 @@ Status DecodeOne(const platform::RandomAccessFile& file, const Entry& entry,
     }
     break;
   }
+  std::unique_ptr<std::vector<uint8_t>> buffer = pool->Take();
   try {
-    bytes = std::make_shared<const std::vector<uint8_t>>(out.begin() + windowLength,
-                                                         out.end() - 1);
+    if (buffer) buffer->assign(out.begin() + windowLength, out.end() - 1);
   } catch (const std::bad_alloc&) {
-    return Status(Errc::kNoMemory, entry.name + ": no memory to decode it");
+    buffer.reset();
   }
+  if (buffer) bytes = SegmentPool::Share(pool, std::move(buffer));
+  if (!bytes) return Status(Errc::kNoMemory, entry.name + ": no memory to decode it");
   return Status();
 }
 
@@ -163,7 +165,7 @@ Status ArchiveReader::ReadAt(size_t i, uint64_t offset, uint8_t* buffer, size_t 
   for (uint32_t s = from; s <= last; ++s) {
     SegmentBytes bytes = s >= first ? kept.Get(i, s) : nullptr;
     if (!bytes) {
-      const Status decoded = DecodeOne(file, entry, *table, s, previous, bytes);
+      const Status decoded = DecodeOne(file, entry, *table, s, previous, kept.pool, bytes);
       if (!decoded.ok()) {
         got = 0;
         return decoded;

@@ -1,15 +1,51 @@
 #include "archive/read/segment_cache.h"
 
 #include <algorithm>
+#include <new>
 
 namespace tuk {
 namespace {
 
 constexpr uint64_t kLeastCapacity = 1 << 20;
+// Enough for the server threads decoding at once; more would only sit idle.
+constexpr size_t kSpareBuffers = 8;
 
 uint64_t Key(size_t entry, uint32_t segment) { return uint64_t{entry} << 32 | segment; }
 
 }  // namespace
+
+SegmentPool::SegmentPool() { spare_.reserve(kSpareBuffers); }
+
+std::unique_ptr<std::vector<uint8_t>> SegmentPool::Take() {
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (!spare_.empty()) {
+      std::unique_ptr<std::vector<uint8_t>> buffer = std::move(spare_.back());
+      spare_.pop_back();
+      return buffer;
+    }
+  }
+  return std::unique_ptr<std::vector<uint8_t>>(new (std::nothrow) std::vector<uint8_t>());
+}
+
+SegmentBytes SegmentPool::Share(const std::shared_ptr<SegmentPool>& pool,
+                                std::unique_ptr<std::vector<uint8_t>> buffer) {
+  std::vector<uint8_t>* const bytes = buffer.release();
+  try {
+    // The deleter holds the pool, so a segment outliving its cache still
+    // has somewhere to go.
+    return SegmentBytes(bytes, [pool](std::vector<uint8_t>* let) { pool->Give(let); });
+  } catch (const std::bad_alloc&) {
+    return nullptr;  // the constructor handed the buffer to the deleter
+  }
+}
+
+void SegmentPool::Give(std::vector<uint8_t>* buffer) noexcept {
+  std::unique_ptr<std::vector<uint8_t>> owned(buffer);
+  const std::lock_guard<std::mutex> lock(mutex_);
+  // Room was reserved: keeping one allocates nothing.
+  if (spare_.size() < kSpareBuffers) spare_.push_back(std::move(owned));
+}
 
 SegmentCache::SegmentCache(uint64_t capacityBytes)
     : state_(std::make_unique<State>(std::max(capacityBytes, kLeastCapacity))) {}

@@ -1,6 +1,7 @@
 // What a SegmentCache holds (see tuk/segment_cache.h): decoded segments by
-// entry and number, each entry's segment table, and how far each entry's
-// checksum has been taken over its segments in order.
+// entry and number, each entry's segment table, how far each entry's
+// checksum has been taken over its segments in order, and a few buffers
+// that segments no one holds any more left for the next ones.
 #pragma once
 
 #include <cstdint>
@@ -15,7 +16,32 @@
 
 namespace tuk {
 
+// A decoded segment. When the last holder lets it go, its buffer goes back
+// to the pool of the cache it was decoded for.
 using SegmentBytes = std::shared_ptr<const std::vector<uint8_t>>;
+
+// Buffers for segments to be decoded into. Once a cache is full, segments
+// are decoded into the buffers of those it let go rather than into new
+// allocations: freed on one server thread and allocated on another, 32 KiB
+// blocks would sit idle in one thread's heap while another's grew, and the
+// process would hold far more than the cache's capacity.
+class SegmentPool {
+ public:
+  SegmentPool();
+  // A buffer to fill (assign replaces what a segment left in it), or a new
+  // one; null when memory ran out.
+  std::unique_ptr<std::vector<uint8_t>> Take();
+  // Shares a filled buffer as a segment that comes back here when let go;
+  // null when memory ran out (the buffer is back here then).
+  static SegmentBytes Share(const std::shared_ptr<SegmentPool>& pool,
+                            std::unique_ptr<std::vector<uint8_t>> buffer);
+
+ private:
+  void Give(std::vector<uint8_t>* buffer) noexcept;
+
+  std::mutex mutex_;
+  std::vector<std::unique_ptr<std::vector<uint8_t>>> spare_;
+};
 
 struct SegmentRecord {
   uint32_t packedSize = 0;
@@ -47,6 +73,7 @@ struct SegmentCache::State {
   bool Damaged(size_t entry);
 
   const uint64_t capacity;
+  const std::shared_ptr<SegmentPool> pool = std::make_shared<SegmentPool>();
   mutable std::mutex mutex;
   struct Kept {
     SegmentBytes bytes;
