@@ -177,14 +177,6 @@ bool File::WriteThrough(const void* buffer, size_t length) {
   return done == length && moved;
 }
 
-bool File::WriteU32(uint32_t value) {
-  const unsigned char bytes[4] = {
-      static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
-      static_cast<unsigned char>(value >> 16),
-      static_cast<unsigned char>(value >> 24)};
-  return Write(bytes, sizeof bytes);
-}
-
 bool File::Seek(uint64_t position) {
   if (handle_ == nullptr || position > static_cast<uint64_t>(INT64_MAX)) {
     return false;
@@ -195,13 +187,6 @@ bool File::Seek(uint64_t position) {
   }
   const bool moved = SeekRaw(handle_, static_cast<int64_t>(position), SEEK_SET) == 0;
   position_ = moved ? static_cast<int64_t>(position) : -1;
-  return moved;
-}
-
-bool File::SeekFromCurrent(int64_t delta) {
-  if (handle_ == nullptr) return false;
-  const bool moved = SeekRaw(handle_, delta, SEEK_CUR) == 0;
-  position_ = moved && position_ >= 0 ? position_ + delta : -1;
   return moved;
 }
 

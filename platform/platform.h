@@ -59,14 +59,12 @@ class File {
   size_t ReadAt(uint64_t offset, void* buffer, size_t length);
   // True only when every byte was handed on.
   bool Write(const void* buffer, size_t length);
-  bool WriteU32(uint32_t value);
   // Write for large blocks: the stream's buffer is flushed and the block
   // goes to the system as it is, instead of being copied through the
   // buffer. Counts as a Write for fault injection.
   bool WriteThrough(const void* buffer, size_t length);
 
   bool Seek(uint64_t position);
-  bool SeekFromCurrent(int64_t delta);
   bool SeekToEnd();
   // -1 when the position cannot be taken.
   int64_t Tell();

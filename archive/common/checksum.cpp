@@ -42,8 +42,4 @@ uint64_t ChecksumStream::Digest() const { return 0; }
 #endif
 ChecksumStream::~ChecksumStream() = default;
 
-void StoreChecksum(uint8_t (&reserved)[12], uint64_t checksum) {
-  for (int i = 4; i < 12; ++i, checksum >>= 8) reserved[i] = static_cast<uint8_t>(checksum);
-}
-
 }  // namespace tuk

@@ -31,7 +31,4 @@ class ChecksumStream {
   std::unique_ptr<State> state_;
 };
 
-// Puts a checksum in a record's reserved bytes, as Entry::checksum reads it.
-void StoreChecksum(uint8_t (&reserved)[12], uint64_t checksum);
-
 }  // namespace tuk

@@ -7,12 +7,6 @@
 
 namespace tuk {
 
-bool ArchiveIndexReadable(const char* path) {
-  platform::RandomAccessFile file;
-  Index index;
-  return file.Open(path) && ReadIndex(file, index).ok();
-}
-
 uint32_t TukFile::tukFileStream_openFail() {
   extractor_.reset();  // it reads the file being closed
   return archiveFile_.Open(tuk_file_name) ? 0 : 2;

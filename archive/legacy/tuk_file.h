@@ -125,9 +125,4 @@ class TukFile {
   std::vector<uint8_t> payload_;  // scratch for a segmented payload read whole
 };
 
-// Whether a file has an archive's header and an index that can be read to
-// its last record. An update must not take a file that fails this for an
-// archive: its entries would be lost.
-bool ArchiveIndexReadable(const char* path);
-
 }  // namespace tuk
