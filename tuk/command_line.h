@@ -2,7 +2,7 @@
 // operands may come in any order, "--" ends the options, and an unknown
 // option is named in the error.
 //
-// A command is one row of the table in commands.cpp: its name, its lines
+// A command is one row of the table in main.cpp: its name, its lines
 // in `tuk --help`, its help text (shown after "Usage: " by `tuk COMMAND
 // --help` and after a usage error; tests/man_options_test.sh checks that
 // it names the options of its part of tuk(1)), and a function that
