@@ -56,12 +56,13 @@ inline size_t Probe(const Table<kWays>& table, const uint8_t* base, size_t ip, s
     const size_t candidate = bucket[way];
     // One unsigned test: 1..kMaxDistance back (0 wraps to a huge value).
     if (ip - candidate - 1 >= kMaxDistance || Read32(base + candidate) != sequence) continue;
+    // A candidate that differs where the best so far ends is no longer.
+    if (best != 0 && (ip + best == end || base[candidate + best] != base[ip + best])) continue;
     const size_t length =
         kMinMatch + CommonLength(base + ip + kMinMatch, base + candidate + kMinMatch, base + end);
-    if (length > best) {
-      best = length;
-      candidateOut = candidate;
-    }
+    const bool longer = length > best;
+    best = longer ? length : best;
+    candidateOut = longer ? candidate : candidateOut;
   }
   table.Enter(bucket, ip);
   return best;

@@ -65,6 +65,9 @@ class StreamWriter {
 
   // A run of literals followed by a match of length 2..32768 at distance
   // 1..32767. False, writing nothing more, when the limit would be passed.
+#if defined(__GNUC__)
+  __attribute__((always_inline))
+#endif
   bool Sequence(const uint8_t* literals, size_t n, size_t length, uint32_t distance) {
     // (n + length) >> 7 bounds both extensions' bytes: each takes one per 255.
     if (static_cast<size_t>(limit_ - op_) < n + ((n + length) >> 7) + 11) return false;
