@@ -16,7 +16,7 @@ namespace {
 constexpr size_t kRunBytes = kRunSegments * kSegmentSize;
 
 // How much may wait in memory: files per thread, and bytes in all.
-constexpr size_t kFilesPerThread = 2;
+constexpr size_t kFilesPerThread = 8;
 constexpr uint64_t kBytesInFlight = uint64_t{64} << 20;
 
 }  // namespace
@@ -32,7 +32,6 @@ struct CompressPipeline::File {
   std::string path;  // read by the job: a file's bytes are not handed in
   uint64_t expected = 0;
   InputRead input = InputRead::kRead;
-  uint64_t inputSize = 0;
   uint64_t checksum = 0;
   std::vector<uint8_t> bytes;
   size_t window = 0;                               // bytes before the first segment
@@ -61,25 +60,18 @@ CompressPipeline::~CompressPipeline() {
 }
 
 void CompressPipeline::ReadInput(File& file) {
-  platform::File input;
-  if (!input.Open(file.path.c_str(), platform::File::Mode::Read)) {
+  // One byte more than the scan measured tells in the same call whether
+  // the file still has that size; one that changed since is measured and
+  // read again on the caller's thread, in its turn, as any other file.
+  file.bytes.resize(static_cast<size_t>(file.expected) + 1);
+  size_t got = 0;
+  if (!platform::ReadFileStart(file.path.c_str(), file.bytes.data(), file.bytes.size(), got)) {
     file.input = InputRead::kUnreadable;
-    return;
-  }
-  const int64_t measured = input.Length();
-  // A size that cannot be taken reads as the largest 32-bit value.
-  file.inputSize = measured < 0 ? 0xFFFFFFFFu : static_cast<uint64_t>(measured);
-  if (file.inputSize >= kMaxInputFileSize) {
-    file.input = InputRead::kTooBig;
-  } else if (file.inputSize > kWholeEntryLimit) {
-    file.input = InputRead::kGrew;
+  } else if (got != file.expected) {
+    file.input = InputRead::kChanged;
   } else {
-    file.bytes.resize(static_cast<size_t>(file.inputSize));
-    if (input.Read(file.bytes.data(), file.bytes.size()) != file.bytes.size()) {
-      file.input = InputRead::kUnreadable;
-    } else {
-      file.checksum = EntryChecksum(file.bytes.data(), file.bytes.size());
-    }
+    file.bytes.resize(got);
+    file.checksum = EntryChecksum(file.bytes.data(), file.bytes.size());
   }
   if (file.input != InputRead::kRead) file.bytes = std::vector<uint8_t>();
 }
@@ -105,17 +97,21 @@ void CompressPipeline::EncodeRun(File& file, size_t run, SegmentEncoder& encoder
   const size_t end = std::min(file.bytes.size(), begin + kRunBytes);
   std::vector<uint8_t>& out = file.runs[run];
   std::vector<uint32_t>& lengths = file.runLengths[run];
+  // Room for the run's streams at their largest, taken once.
+  size_t bound = 0;
+  for (size_t start = begin; start < end; start += kSegmentSize) {
+    bound += SegmentStreamBound(std::min<size_t>(kSegmentSize, end - start));
+  }
+  out.resize(bound);
   size_t used = 0;
   encoder.StartRun(file.bytes.data(), begin, end - begin);
   for (size_t start = begin; start < end; start += kSegmentSize) {
     const size_t length = std::min<size_t>(kSegmentSize, end - start);
-    out.resize(used + SegmentStreamBound(length));
     const size_t written = encoder.EncodeNext(length, out.data() + used);
     lengths.push_back(static_cast<uint32_t>(written));
     used += written;
   }
   out.resize(used);
-  out.shrink_to_fit();
 }
 
 void CompressPipeline::Submit(std::string name, std::vector<uint8_t> bytes) {
@@ -177,10 +173,20 @@ std::shared_ptr<CompressPipeline::File> CompressPipeline::WaitForOldest() {
 }
 
 bool CompressPipeline::TakeOldestPiece(std::vector<uint8_t>& streams,
-                                       std::vector<uint32_t>& lengths) {
+                                       std::vector<uint32_t>& lengths,
+                                       std::vector<uint8_t>* spent) {
   const std::shared_ptr<File> file = WaitForOldest();
+  if (spent != nullptr) {
+    spent->swap(file->bytes);
+    spent->clear();
+  }
   if (file->failed) return false;
   streams.clear();
+  if (file->runs.size() == 1) {
+    streams.swap(file->runs[0]);
+    lengths.insert(lengths.end(), file->runLengths[0].begin(), file->runLengths[0].end());
+    return true;
+  }
   for (size_t run = 0; run < file->runs.size(); ++run) {
     streams.insert(streams.end(), file->runs[run].begin(), file->runs[run].end());
     lengths.insert(lengths.end(), file->runLengths[run].begin(), file->runLengths[run].end());
@@ -195,7 +201,6 @@ EncodedPayload CompressPipeline::TakeOldest() {
   payload.name = std::move(file->name);
   payload.path = std::move(file->path);
   payload.input = file->input;
-  payload.inputSize = file->inputSize;
   payload.size = static_cast<uint32_t>(file->bytes.size());
   payload.complete = !file->failed;
   if (!payload.complete || payload.input != InputRead::kRead) return payload;

@@ -21,9 +21,8 @@ namespace tuk {
 // How reading a file a worker read went.
 enum class InputRead {
   kRead,
-  kUnreadable,  // it could not be opened, or gave fewer bytes than measured
-  kTooBig,      // measured 4 GiB less 512 bytes or more (inputSize says how much)
-  kGrew,        // it measured more than a job holds: read it again another way
+  kUnreadable,  // it could not be opened
+  kChanged,     // its size is not what the scan measured: read it again another way
 };
 
 // One file's payload in pieces: the segment table, then the streams.
@@ -35,7 +34,6 @@ struct EncodedPayload {
   bool complete = true;  // false when memory ran out while compressing
   uint64_t checksum = 0; // of the file's bytes, when checksums are built in
   InputRead input = InputRead::kRead;
-  uint64_t inputSize = 0;  // as it was measured
   uint64_t StoredSize() const;
 };
 
@@ -69,8 +67,11 @@ class CompressPipeline {
   EncodedPayload TakeOldest();
   // Waits for the oldest submitted piece and hands its segment streams
   // over, appending each stream's length to lengths; false when memory ran
-  // out while compressing it.
-  bool TakeOldestPiece(std::vector<uint8_t>& streams, std::vector<uint32_t>& lengths);
+  // out while compressing it. With spent, the piece's own buffer comes
+  // back too, emptied, to gather the next piece in (its pages already
+  // mapped).
+  bool TakeOldestPiece(std::vector<uint8_t>& streams, std::vector<uint32_t>& lengths,
+                       std::vector<uint8_t>* spent = nullptr);
 
  private:
   struct File;

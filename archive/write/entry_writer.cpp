@@ -90,6 +90,7 @@ class PayloadStream {
     while (length > 0) {
       const size_t capacity = pipeline_ != nullptr ? window_ + kPieceSize : kBlockSize;
       if (piece_.empty()) {
+        if (spare_.capacity() >= capacity) piece_.swap(spare_);
         try {
           piece_.reserve(capacity);
         } catch (const std::bad_alloc&) {
@@ -171,7 +172,7 @@ class PayloadStream {
   }
 
   Status WriteOldestPiece() {
-    if (!pipeline_->TakeOldestPiece(streams_, lengths_)) {
+    if (!pipeline_->TakeOldestPiece(streams_, lengths_, &spare_)) {
       return Status(Errc::kNoMemory, "no memory for " + entry_.name);
     }
     stored_ += streams_.size();
@@ -189,6 +190,7 @@ class PayloadStream {
   uint64_t stored_ = 0;
   std::vector<uint8_t> piece_;        // bytes gathered for the next block or piece
   std::vector<uint8_t> windowBytes_;  // the 32 KiB before it
+  std::vector<uint8_t> spare_;        // a piece's buffer back from the pipeline, for the next
   size_t window_ = 0;
   std::vector<uint8_t> streams_;
   std::vector<uint32_t> lengths_;
@@ -544,7 +546,7 @@ Status EntryWriter::CopyPayload(const platform::RandomAccessFile& source, Entry 
 
 Status EntryWriter::Flush() { return WriteFinished(true); }
 
-Status EntryWriter::AddGrown(const std::string& path, const std::string& name) {
+Status EntryWriter::AddChanged(const std::string& path, const std::string& name) {
   platform::File input;
   uint32_t size = 0;
   if (!OpenInput(path, name, input, size)) return Status();
@@ -576,12 +578,8 @@ Status EntryWriter::WriteFinished(bool all) {
       Skip(Event::kInputUnreadable, payload.path);
       continue;
     }
-    if (payload.input == InputRead::kTooBig) {
-      Skip(Event::kInputTooBig, payload.path, payload.inputSize);
-      continue;
-    }
-    if (payload.input == InputRead::kGrew) {
-      TUK_FORWARD_IF_ERROR(AddGrown(payload.path, payload.name));
+    if (payload.input == InputRead::kChanged) {
+      TUK_FORWARD_IF_ERROR(AddChanged(payload.path, payload.name));
       continue;
     }
     if (!payload.path.empty() && !NameFits(payload.path, payload.name)) continue;

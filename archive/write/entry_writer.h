@@ -89,8 +89,8 @@ class EntryWriter {
   Status AddWhole(const std::string& name, const uint8_t* data, uint32_t size);
   Status AddStreamed(const std::string& path, const std::string& name, platform::File& input,
                      uint32_t size, CompressPipeline* pipeline);
-  // A file a worker found grown past a job's size since the scan.
-  Status AddGrown(const std::string& path, const std::string& name);
+  // A file a worker found changed in size since the scan.
+  Status AddChanged(const std::string& path, const std::string& name);
   Status WriteFinished(bool all);
   Status Append(Entry entry, const std::vector<std::vector<uint8_t>>& pieces);
   Status StartEntry(Entry& entry);
