@@ -9,7 +9,7 @@
 #include "archive/format/layout.h"
 #include "archive/legacy/messages.h"
 #include "archive/legacy/report_lines.h"
-#include "archive/read/extractor.h"
+#include "archive/extract/extractor.h"
 #include "archive/read/reader_access.h"
 #include "codec/encoder.h"
 #include "platform/platform.h"

@@ -1,8 +1,8 @@
 #!/bin/sh
 # Includes run one way: each folder of the library includes only the
-# folders below it (legacy -> jobs -> write -> read -> format -> common ->
-# codec, platform), the public headers only each other, and the tuk program
-# only the public headers and its own.
+# folders below it (legacy -> jobs -> write, extract -> read -> format ->
+# common -> codec, platform), the public headers only each other, and the
+# tuk program only the public headers and its own.
 #
 #   tests/layout_test.sh SOURCE_DIR
 set -u
@@ -41,10 +41,11 @@ out=$( {
   check archive/format archive/format archive/common $below_common
   check archive/read archive/read archive/format archive/common $below_common
   check archive/write archive/write archive/read archive/format archive/common $below_common
-  check archive/jobs archive/jobs archive/write archive/read archive/format archive/common \
-        $below_common
-  check archive/legacy archive/legacy archive/jobs archive/write archive/read archive/format \
+  check archive/extract archive/extract archive/read archive/format archive/common $below_common
+  check archive/jobs archive/jobs archive/write archive/extract archive/read archive/format \
         archive/common $below_common
+  check archive/legacy archive/legacy archive/jobs archive/write archive/extract archive/read \
+        archive/format archive/common $below_common
   check tuk tuk
 } )
 if [ -n "$out" ]; then

@@ -4,7 +4,7 @@
 #include <system_error>
 
 #include "archive/common/environment.h"
-#include "archive/read/extractor.h"
+#include "archive/extract/extractor.h"
 #include "archive/read/reader_access.h"
 
 namespace tuk {

@@ -8,7 +8,7 @@
 #include "archive/legacy/messages.h"
 #include "archive/legacy/report_lines.h"
 #include "archive/legacy/tuk_file.h"
-#include "archive/read/extractor.h"
+#include "archive/extract/extractor.h"
 
 namespace tuk {
 

@@ -3,7 +3,7 @@
 
 #include "archive/format/index_io.h"
 #include "archive/legacy/tuk_file.h"
-#include "archive/read/extractor.h"
+#include "archive/extract/extractor.h"
 
 namespace tuk {
 

@@ -4,7 +4,7 @@
 
 #include "archive/legacy/report_lines.h"
 #include "archive/legacy/tuk_file.h"
-#include "archive/read/extractor.h"
+#include "archive/extract/extractor.h"
 #include "archive/jobs/rewrite.h"
 #include "archive/write/writer_lock.h"
 

@@ -4,7 +4,7 @@
 #include <new>
 
 #include "archive/legacy/report_lines.h"
-#include "archive/read/extractor.h"
+#include "archive/extract/extractor.h"
 #include "archive/write/entry_writer.h"
 
 namespace tuk {

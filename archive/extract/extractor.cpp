@@ -1,4 +1,4 @@
-#include "archive/read/extractor.h"
+#include "archive/extract/extractor.h"
 
 #include <algorithm>
 
