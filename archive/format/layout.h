@@ -45,6 +45,11 @@ constexpr uint64_t kMaxArchiveSize = 0xFFFFFFFFu;
 // more cannot decode to its size and is refused before any allocation.
 constexpr uint64_t kMaxExpansion = 256;
 
+// Whether a segmented payload of storedSize bytes can decode to size bytes.
+constexpr bool PayloadCanHold(uint64_t storedSize, uint64_t size) {
+  return size <= storedSize * kMaxExpansion;
+}
+
 // The constant block every new archive carries in header bytes 8-155.
 extern const uint8_t kFixedBlock[kFixedBlockSize];
 

@@ -28,7 +28,7 @@ Status ReadFailure(const EntrySource& source, const Entry& entry, const EntryRea
   if (source.mode == kModeStored && entry.storedSize != entry.size) {
     return EntryFault(entry, "the stored size differs from the size");
   }
-  if (source.mode == kModeSegmented && entry.size > uint64_t{entry.storedSize} * kMaxExpansion) {
+  if (source.mode == kModeSegmented && !PayloadCanHold(entry.storedSize, entry.size)) {
     return EntryFault(entry, "the payload cannot hold the entry's size");
   }
   if (source.mode == kModeStored) return Status(Errc::kIo, entry.name + ": the payload cannot be read");

@@ -238,7 +238,7 @@ uint32_t StoredReadable(const EntrySource& source, const Entry& entry) {
 // Whether a segmented payload can yield the entry's size at all.
 bool SegmentedPossible(const EntrySource& source, const Entry& entry) {
   return entry.storedSize <= Available(source, entry) &&
-         entry.size <= uint64_t{entry.storedSize} * kMaxExpansion;
+         PayloadCanHold(entry.storedSize, entry.size);
 }
 
 }  // namespace

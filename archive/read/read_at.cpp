@@ -28,7 +28,7 @@ Status Gone(const Entry& entry) {
 Status ReadTable(const platform::RandomAccessFile& file, const Entry& entry,
                  SegmentTable& table) {
   if (uint64_t{entry.offset} + entry.storedSize > file.Length() || entry.storedSize < 4 ||
-      entry.size > uint64_t{entry.storedSize} * kMaxExpansion) {
+      !PayloadCanHold(entry.storedSize, entry.size)) {
     return Damaged(entry, "the payload cannot hold the entry");
   }
   uint8_t countBytes[4];
