@@ -302,6 +302,7 @@ TEST(Glob, MatchesAsTheShellDoes) {
   EXPECT_TRUE(MatchesEntry("*.dds", "p/gfx/logo.dds"));
   EXPECT_FALSE(MatchesEntry("gfx/*.dds", "p/gfx/logo.dds"));
   EXPECT_TRUE(MatchesEntry("p/gfx/*.dds", "p/gfx/logo.dds"));
+  EXPECT_TRUE(MatchesEntry("*.DDS", "p/gfx/logo.dds"));
   EXPECT_FALSE(MatchesGlob("M/*.TXT", "m/a.txt"));
 }
 

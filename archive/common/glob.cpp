@@ -92,7 +92,7 @@ bool MatchesEntry(std::string_view pattern, std::string_view name) {
     const size_t slash = name.rfind('/');
     if (slash != std::string_view::npos) name.remove_prefix(slash + 1);
   }
-  return MatchesGlob(pattern, name);
+  return MatchesGlob(pattern, name, true);
 }
 
 bool Selection::Takes(std::string_view name) const {

@@ -20,7 +20,8 @@ bool MatchesGlob(std::string_view pattern, std::string_view name, bool ignoreCas
 // Whether an entry's name matches a selection pattern: one without '/'
 // is matched against the name's last part, so "*.png" takes every .png
 // in every directory (as tar's --exclude and rsync's patterns do); one
-// with '/' against the whole name.
+// with '/' against the whole name. A-Z and a-z match alike, as names are
+// looked up.
 bool MatchesEntry(std::string_view pattern, std::string_view name);
 
 // The order the library walks a directory in, on every system: bytes
