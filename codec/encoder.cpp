@@ -36,12 +36,12 @@ constexpr LevelParams kLevels[] = {
     {Strategy::Fast, {12, 4, 6, 1, true}, {}, {}},
     {Strategy::Fast, {13, 4, 6, 1, true}, {}, {}},
     {Strategy::Fast, {13, 4, 6, 2, false}, {}, {}},
-    {Strategy::Fast, {12, 4, 6, 2, true}, {}, {}},
+    {Strategy::Fast, {13, 4, 6, 2, true}, {}, {}},
     // lazy: depth, nice length, look ahead, prime bytes, prime step, longest match entered
     {Strategy::Lazy, {}, {8, 32, 1, kMaxDistance, 2, 16}, {}},
     {Strategy::Lazy, {}, {32, 128, 2, kMaxDistance, 1, kSegmentSize}, {}},
     // optimal: tree depth, nice length, prime bytes
-    {Strategy::Optimal, {}, {}, {8, 24, kMaxDistance}},
+    {Strategy::Optimal, {}, {}, {8, 32, kMaxDistance}},
     {Strategy::Optimal, {}, {}, {32, 128, kMaxDistance}},
 };
 

@@ -56,6 +56,16 @@ Bytes Text(size_t size) {
   return Bytes(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(size));
 }
 
+// Random bytes where every 10th position starts three bytes copied from
+// 2500 back: the short form for three bytes far back, after 4+ literals.
+Bytes ShortCopiesFarBack(size_t size) {
+  Bytes bytes = Random(size, 17);
+  for (size_t i = 3000; i + 3 <= size; i += 10) {
+    for (size_t k = 0; k < 3; ++k) bytes[i + k] = bytes[i + k - 2500];
+  }
+  return bytes;
+}
+
 struct Input {
   const char* name;
   Bytes bytes;
@@ -85,10 +95,67 @@ std::vector<Input> Inputs() {
       {"text_32768", Text(32768), true},
       {"text_32769", Text(32769), true},
       {"text_several_segments", Text(150000), true},
+      {"text_across_a_run", Text(600000), true},
+      {"three_bytes_far_back", ShortCopiesFarBack(40000), false},
   };
 }
 
+// The instruction forms of the stream format.
+enum class Form { kM1Near, kM1Far, kM2, kM3, kM3Extended, kM4, kM4Extended, kLongRun, kCount };
+
+// Adds the forms each segment stream of a well-formed payload uses.
+void Census(const Bytes& payload, std::vector<bool>& seen) {
+  const auto u32 = [&](size_t at) {
+    return payload[at] | payload[at + 1] << 8 | payload[at + 2] << 16 | uint32_t{payload[at + 3]} << 24;
+  };
+  const auto extended = [&](size_t& at) {  // zeros worth 255, then the final byte
+    size_t value = 0;
+    while (payload[at] == 0) value += 255, ++at;
+    return value + payload[at++];
+  };
+  const uint32_t count = u32(0);
+  for (uint32_t s = 0; s < count; ++s) {
+    size_t at = 4 + 12 * size_t{count} + u32(4 + 12 * size_t{s} + 8);
+    size_t literals;
+    if (payload[at] == 0) {
+      ++at;
+      literals = 18 + extended(at);
+      seen[size_t(Form::kLongRun)] = true;
+    } else {
+      literals = payload[at] > 17 ? payload[at] - 17 : 0;
+      ++at;
+    }
+    for (at += literals;;) {
+      const uint8_t b = payload[at];
+      if (b == 17 && payload[at + 1] == 0 && payload[at + 2] == 0) break;
+      Form form;
+      if (b >= 64) {
+        form = Form::kM2;
+      } else if (b >= 16) {
+        const bool m3 = b >= 32;
+        const bool longer = (b & (m3 ? 31 : 7)) == 0;
+        form = m3 ? (longer ? Form::kM3Extended : Form::kM3) : (longer ? Form::kM4Extended : Form::kM4);
+        ++at;
+        if (longer) extended(at);
+        --at;  // onto the byte before the two distance bytes
+      } else {
+        form = literals > 3 ? Form::kM1Far : Form::kM1Near;
+      }
+      seen[size_t(form)] = true;
+      at += (b >= 16 && b < 64) ? 1 : 0;  // M3/M4: now on the first distance byte
+      literals = payload[at] & 3;
+      at += 2;
+      if (literals == 0 && payload[at] < 16) {
+        literals = payload[at] == 0 ? (++at, 18 + extended(at)) : payload[at++] + 3;
+        if (literals >= 19) seen[size_t(Form::kLongRun)] = true;
+      }
+      at += literals;
+    }
+  }
+}
+
 TEST(Codec, EveryLevelRoundTripsAndShrinksWhatRepeats) {
+  std::vector<bool> seenAtTheTop(size_t(Form::kCount), false);
   for (const Input& input : Inputs()) {
     const size_t size = input.bytes.size();
     for (int level = kFastestLevel; level <= kSmallestLevel; ++level) {
@@ -111,7 +178,12 @@ TEST(Codec, EveryLevelRoundTripsAndShrinksWhatRepeats) {
       }
       // The archive reader refuses more than 256 output bytes per payload byte.
       EXPECT_LE(size, 256 * payload.size());
+      if (level >= 8) Census(payload, seenAtTheTop);
     }
+  }
+  // The parse for the fewest bytes puts every form of the format to use.
+  for (size_t form = 0; form < seenAtTheTop.size(); ++form) {
+    EXPECT_TRUE(seenAtTheTop[form]) << "form " << form << " never written at levels 8-9";
   }
 }
 
