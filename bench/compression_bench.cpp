@@ -91,6 +91,13 @@ void Print(const Row& row) {
   std::fflush(stdout);
 }
 
+// The bytes of a payload beside its segment streams: the count, one
+// record per segment, and an empty file's one empty stream.
+uint64_t TableBytes(const Bytes& file) {
+  const size_t count = file.empty() ? 1 : (file.size() - 1) / tuk::kSegmentSize + 1;
+  return 4 + count * tuk::kSegmentInfoSize + (file.empty() ? 4 : 0);
+}
+
 // Our encoder as the packing pipeline drives it: one context reused for
 // every run, each segment's stream written into one reused buffer (as
 // lzo1x_* below), so the time is the encoder's alone. The payloads for the
@@ -104,9 +111,7 @@ Row Ours(int level, const std::vector<Bytes>& files, int passes) {
   row.compressSeconds = BestOf(passes, [&] {
     total = 0;
     for (const Bytes& file : files) {
-      const size_t count = file.empty() ? 1 : (file.size() - 1) / tuk::kSegmentSize + 1;
-      total += 4 + count * tuk::kSegmentInfoSize;
-      if (file.empty()) total += 4;
+      total += TableBytes(file);
       for (size_t i = 0; i * tuk::kSegmentSize < file.size(); ++i) {
         const size_t start = i * tuk::kSegmentSize;
         if (i % tuk::kRunSegments == 0) {
@@ -162,8 +167,7 @@ Row Lzo(const char* name, bool best, const std::vector<Bytes>& files, int passes
   row.compressSeconds = BestOf(passes, [&] {
     total = 0;
     for (const Bytes& file : files) {
-      const size_t count = file.empty() ? 1 : (file.size() - 1) / tuk::kSegmentSize + 1;
-      total += 4 + count * tuk::kSegmentInfoSize;
+      total += TableBytes(file);
       for (size_t from = 0; from < file.size(); from += tuk::kSegmentSize) {
         const size_t length = std::min<size_t>(tuk::kSegmentSize, file.size() - from);
         lzo_uint written = 0;
@@ -174,7 +178,6 @@ Row Lzo(const char* name, bool best, const std::vector<Bytes>& files, int passes
         }
         total += written;
       }
-      if (file.empty()) total += 4;
     }
   });
   for (const Bytes& file : files) row.input += file.size();
