@@ -15,9 +15,9 @@ namespace {
 // scheduling, small enough that one big file keeps every thread busy.
 constexpr size_t kRunBytes = kRunSegments * kSegmentSize;
 
-// How much may wait in memory: files per thread, and bytes in all.
+// How much may wait in memory: files and bytes per thread.
 constexpr size_t kFilesPerThread = 8;
-constexpr uint64_t kBytesInFlight = uint64_t{64} << 20;
+constexpr uint64_t kBytesPerThread = uint64_t{1} << 20;  // two pieces of a big file
 
 }  // namespace
 
@@ -157,7 +157,7 @@ void CompressPipeline::Queue(std::shared_ptr<File> file) {
 bool CompressPipeline::Full() const {
   const size_t threads = encoders_.size();
   return !files_.empty() &&
-         (files_.size() >= kFilesPerThread * threads || bytesInFlight_ >= kBytesInFlight);
+         (files_.size() >= kFilesPerThread * threads || bytesInFlight_ >= kBytesPerThread * threads);
 }
 
 std::shared_ptr<CompressPipeline::File> CompressPipeline::WaitForOldest() {
