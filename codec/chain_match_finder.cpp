@@ -2,29 +2,9 @@
 
 #include <algorithm>
 
-#include "codec/match_length.h"
-#include "codec/stream_writer.h"
+#include "codec/position_table.h"
 
 namespace tuk {
-namespace {
-
-// Marks an empty table entry: always out of reach.
-constexpr uint32_t kEmpty = UINT32_MAX;
-
-inline bool InReach(size_t position, uint32_t candidate) {
-  return position - size_t{candidate} <= kMaxDistance;
-}
-
-inline uint32_t Hash4(const uint8_t* p, int bits) { return (Read32(p) * 2654435761u) >> (32 - bits); }
-
-// Reads three bytes only: a run's last three positions have no fourth.
-inline uint32_t Hash3(const uint8_t* p, int bits) {
-  const uint32_t v = static_cast<uint32_t>(p[0]) << 8 | static_cast<uint32_t>(p[1]) << 16 |
-                     static_cast<uint32_t>(p[2]) << 24;
-  return (v * 2654435761u) >> (32 - bits);
-}
-
-}  // namespace
 
 ChainMatchFinder::ChainMatchFinder()
     : head4_(new uint32_t[size_t{1} << kMaxHashBits]),
@@ -42,8 +22,8 @@ void ChainMatchFinder::Begin(const SegmentWindow& window, size_t primeBytes, siz
   // are cleared for every run, so nothing before it shows through.
   bits_ = 10;
   while (bits_ < kMaxHashBits && (size_t{1} << bits_) < runEnd_ - next_) ++bits_;
-  std::fill_n(head4_.get(), size_t{1} << bits_, kEmpty);
-  std::fill_n(head3_.get(), size_t{1} << kHash3Bits, kEmpty);
+  std::fill_n(head4_.get(), size_t{1} << bits_, kEmptyPosition);
+  std::fill_n(head3_.get(), size_t{1} << kHash3Bits, kEmptyPosition);
   InsertEvery(window.start, primeStep);
 }
 
@@ -51,15 +31,15 @@ void ChainMatchFinder::InsertEvery(size_t position, size_t step) {
   for (; next_ < position && next_ < insertEnd_; next_ += step) {
     const uint8_t* p = base_ + next_;
     const uint32_t at = static_cast<uint32_t>(next_);
-    uint32_t& head = head4_[Hash4(p, bits_)];
+    uint32_t& head = head4_[HashOf4(p, bits_)];
     prev_[next_ & (kCycle - 1)] = head;
     head = at;
-    head3_[Hash3(p, kHash3Bits)] = at;
+    head3_[HashOf3(p, kHash3Bits)] = at;
   }
   if (next_ > position) next_ = position;
   // The last positions start no four-byte match but may start shorter ones.
   for (; next_ < position && next_ + 3 <= runEnd_; ++next_) {
-    head3_[Hash3(base_ + next_, kHash3Bits)] = static_cast<uint32_t>(next_);
+    head3_[HashOf3(base_ + next_, kHash3Bits)] = static_cast<uint32_t>(next_);
   }
 }
 
@@ -67,7 +47,7 @@ Match ChainMatchFinder::Nearest3(size_t position) const {
   Match match;
   if (segmentEnd_ - position < 3) return match;
   const uint8_t* const here = base_ + position;
-  const uint32_t candidate = head3_[Hash3(here, kHash3Bits)];
+  const uint32_t candidate = head3_[HashOf3(here, kHash3Bits)];
   if (!InReach(position, candidate)) return match;
   const size_t length = CommonLength(here, base_ + candidate, base_ + segmentEnd_);
   if (length >= 3) {
@@ -84,7 +64,7 @@ Match ChainMatchFinder::Longest(size_t position, int depth, size_t niceLength) c
   const uint8_t* const here = base_ + position;
   const uint8_t* const end = base_ + segmentEnd_;
   size_t bestLength = std::max<size_t>(best.length, 3);
-  for (uint32_t candidate = head4_[Hash4(here, bits_)];
+  for (uint32_t candidate = head4_[HashOf4(here, bits_)];
        depth-- > 0 && InReach(position, candidate);
        candidate = prev_[candidate & (kCycle - 1)]) {
     const uint8_t* const there = base_ + candidate;

@@ -65,9 +65,6 @@ class StreamWriter {
 
   // A run of literals followed by a match of length 2..32768 at distance
   // 1..32767. False, writing nothing more, when the limit would be passed.
-#if defined(__GNUC__)
-  __attribute__((always_inline))
-#endif
   bool Sequence(const uint8_t* literals, size_t n, size_t length, uint32_t distance) {
     // (n + length) >> 7 bounds both extensions' bytes: each takes one per 255.
     if (static_cast<size_t>(limit_ - op_) < n + ((n + length) >> 7) + 11) return false;
@@ -134,25 +131,18 @@ class StreamWriter {
   // bits carry the next run's count.
   static uint8_t* Match(uint8_t* op, uint8_t*& lowBits, size_t length, uint32_t distance,
                         size_t literals, bool atStart) {
-    if (length <= 8 && distance <= 2048) {
-      if (length <= 3 && ShortFormAllowed(length, distance, literals, atStart)) {  // M1
-        const uint32_t d = distance - (length == 2 ? 1 : 2049);
-        lowBits = op;
-        op[0] = static_cast<uint8_t>((d & 3) << 2);
-        op[1] = static_cast<uint8_t>(d >> 2);
-        return op + 2;
-      }
-      const uint32_t d = distance - 1;  // M2
-      lowBits = op;
-      op[0] = static_cast<uint8_t>(((length - 1) << 5) | ((d & 7) << 2));
-      op[1] = static_cast<uint8_t>(d >> 3);
-      return op + 2;
-    }
-    if (length == 3 && ShortFormAllowed(length, distance, literals, atStart)) {  // M1 far
-      const uint32_t d = distance - 2049;
+    if (length <= 3 && ShortFormAllowed(length, distance, literals, atStart)) {  // M1
+      const uint32_t d = distance - (length == 2 ? 1 : 2049);
       lowBits = op;
       op[0] = static_cast<uint8_t>((d & 3) << 2);
       op[1] = static_cast<uint8_t>(d >> 2);
+      return op + 2;
+    }
+    if (length <= 8 && distance <= 2048) {  // M2
+      const uint32_t d = distance - 1;
+      lowBits = op;
+      op[0] = static_cast<uint8_t>(((length - 1) << 5) | ((d & 7) << 2));
+      op[1] = static_cast<uint8_t>(d >> 3);
       return op + 2;
     }
     // M3 reaches 1..16384. M4 takes only 16385..32767: at 16384 its

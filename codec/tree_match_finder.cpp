@@ -3,35 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "codec/match_length.h"
-#include "codec/stream_writer.h"
+#include "codec/position_table.h"
 
 namespace tuk {
-namespace {
-
-// Marks an empty table entry: always out of reach.
-constexpr uint32_t kEmpty = UINT32_MAX;
-
-inline uint32_t Hash4(const uint8_t* p, int bits) { return (Read32(p) * 2654435761u) >> (32 - bits); }
-
-// Reads three bytes only: a run's last three positions have no fourth.
-inline uint32_t Hash3(const uint8_t* p, int bits) {
-  const uint32_t v = static_cast<uint32_t>(p[0]) << 8 | static_cast<uint32_t>(p[1]) << 16 |
-                     static_cast<uint32_t>(p[2]) << 24;
-  return (v * 2654435761u) >> (32 - bits);
-}
-
-inline uint32_t Hash2(const uint8_t* p, int bits) {
-  const uint32_t v = static_cast<uint32_t>(p[0]) << 16 | static_cast<uint32_t>(p[1]) << 24;
-  return (v * 2654435761u) >> (32 - bits);
-}
-
-// Whether a table entry (kEmpty included) lies within a match's reach.
-inline bool InReach(size_t position, uint32_t candidate) {
-  return position - size_t{candidate} <= kMaxDistance;
-}
-
-}  // namespace
 
 TreeMatchFinder::TreeMatchFinder()
     : head_(new uint32_t[size_t{1} << kMaxHashBits]),
@@ -53,9 +27,9 @@ void TreeMatchFinder::Begin(const SegmentWindow& window, size_t primeBytes, int 
   bits_ = 10;
   while (bits_ < kMaxHashBits && (size_t{1} << bits_) < runEnd_ - next_) ++bits_;
   const size_t entries = size_t{1} << bits_;
-  std::fill_n(head_.get(), entries, kEmpty);
-  std::fill_n(head3_.get(), entries, kEmpty);
-  std::fill_n(head2_.get(), entries, kEmpty);
+  std::fill_n(head_.get(), entries, kEmptyPosition);
+  std::fill_n(head3_.get(), entries, kEmptyPosition);
+  std::fill_n(head2_.get(), entries, kEmptyPosition);
   Skip(window.start);
 }
 
@@ -70,7 +44,7 @@ size_t TreeMatchFinder::Walk(size_t position, size_t longest, Match* out) {
   uint32_t* larger = smaller + 1;
   // Bytes every node on that side is known to share with here.
   size_t smallerLength = 0, largerLength = 0;
-  const uint32_t h = Hash4(here, bits_);
+  const uint32_t h = HashOf4(here, bits_);
   uint32_t candidate = head_[h];
   head_[h] = static_cast<uint32_t>(position);
   size_t count = 0;
@@ -110,8 +84,8 @@ size_t TreeMatchFinder::Walk(size_t position, size_t longest, Match* out) {
       candidate = *larger;
     }
   }
-  *smaller = kEmpty;
-  *larger = kEmpty;
+  *smaller = kEmptyPosition;
+  *larger = kEmptyPosition;
   return count;
 }
 
@@ -125,7 +99,7 @@ size_t TreeMatchFinder::Find(size_t position, Match* out) {
   const size_t left = segmentEnd_ - position;
   if (runLeft < 2) return 0;
   const uint8_t* const here = base_ + position;
-  uint32_t& pair = head2_[Hash2(here, bits_)];
+  uint32_t& pair = head2_[HashOf2(here, bits_)];
   if (left >= 2 && InReach(position, pair) && base_[pair] == here[0] &&
       base_[pair + 1] == here[1]) {
     pairDistance_ = static_cast<uint32_t>(position - pair);
@@ -134,7 +108,7 @@ size_t TreeMatchFinder::Find(size_t position, Match* out) {
   if (runLeft < 3) return 0;
   size_t count = 0;
   size_t longest = 2;
-  uint32_t& nearest = head3_[Hash3(here, bits_)];
+  uint32_t& nearest = head3_[HashOf3(here, bits_)];
   if (left >= 3 && InReach(position, nearest)) {
     const size_t length = CommonLength(here, base_ + nearest, here + std::min(left, niceLength_));
     if (length >= 3) {
@@ -171,9 +145,9 @@ void TreeMatchFinder::Skip(size_t position) {
     const size_t left = runEnd_ - next_;
     if (left < 2) continue;
     const uint8_t* const here = base_ + next_;
-    head2_[Hash2(here, bits_)] = static_cast<uint32_t>(next_);
+    head2_[HashOf2(here, bits_)] = static_cast<uint32_t>(next_);
     if (left < 3) continue;
-    head3_[Hash3(here, bits_)] = static_cast<uint32_t>(next_);
+    head3_[HashOf3(here, bits_)] = static_cast<uint32_t>(next_);
     if (left >= 4) Walk(next_, SIZE_MAX, nullptr);
   }
 }

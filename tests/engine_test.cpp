@@ -107,6 +107,13 @@ TEST(Engine, WorkersReadingInputsTellWhatChangedInItsTurn) {
   Bytes grown;
   ASSERT_TRUE(reader.Read(1, grown).ok());
   EXPECT_EQ(grown, test::RandomBytes(400000, 2));
+  // Sizes other than the scan's, within what a worker takes: read again
+  // in their turn, with the bytes they have now.
+  Bytes larger, shorter;
+  ASSERT_TRUE(reader.Read(0, larger).ok());
+  EXPECT_EQ(larger, test::RandomBytes(5000, 1));
+  ASSERT_TRUE(reader.Read(2, shorter).ok());
+  EXPECT_EQ(shorter, test::BytesOf("last"));
 }
 
 // The largest resident memory of the program run with args, in KiB.
