@@ -227,8 +227,9 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<Damage>& info) { return info.param.what; });
 
 // Compressed piece by piece, a big file gets the payload the whole-file
-// encoder gives it; one that turns out shorter than measured is left out
-// and taken back.
+// encoder gives it, in its turn between the files queued around it; one
+// that turns out shorter than measured is left out and taken back, and
+// the files around it stay.
 TEST(StreamedIo, BigInputFilesCompressInPieces) {
   test::ScratchDir dir;
   const Bytes file = BigFile(5);
@@ -250,24 +251,44 @@ TEST(StreamedIo, BigInputFilesCompressInPieces) {
     ASSERT_TRUE(out.Write("head", 4));
     platform::File input;
     ASSERT_TRUE(input.Open((dir / "big.bin").c_str(), platform::File::Mode::Read));
+    const Bytes before = test::RandomBytes(3000, 1), after = test::BytesOf("after");
     uint32_t skipped = 0;
     {
       EntryWriter writer(out, entries, settings, environment.env());
+      ASSERT_TRUE(writer.AddBytes("a", before.data(), before.size()).ok());
       ASSERT_TRUE(writer.AddOpened(dir / "big.bin", "big.bin", input, claimed).ok());
+      platform::File again;  // follows the first while its last pieces are compressing
+      ASSERT_TRUE(again.Open((dir / "big.bin").c_str(), platform::File::Mode::Read));
+      const auto size = static_cast<uint32_t>(file.size());
+      ASSERT_TRUE(writer.AddOpened(dir / "big.bin", "again.bin", again, size).ok());
+      ASSERT_TRUE(writer.AddBytes("z", after.data(), after.size()).ok());
+      ASSERT_TRUE(writer.Flush().ok());
       skipped = writer.skipped();
     }
     ASSERT_TRUE(out.Close());
+    Bytes expected = test::BytesOf("head");
+    const auto append = [&expected](const Bytes& bytes) {
+      const Bytes payload = EncodePayload(bytes.data(), bytes.size(), 5);
+      expected.insert(expected.end(), payload.begin(), payload.end());
+    };
+    append(before);
     if (claimed == file.size()) {
       ASSERT_EQ(skipped, 0u);
-      Bytes expected = test::BytesOf("head");
-      const Bytes whole = EncodePayload(file.data(), file.size(), 5);
-      expected.insert(expected.end(), whole.begin(), whole.end());
+      append(file);
+      append(file);
+      append(after);
       EXPECT_EQ(test::ReadFile(archive), expected);
-      EXPECT_EQ(entries[0].storedSize, whole.size());
-      EXPECT_EQ(entries[0].checksum(), EntryChecksum(file.data(), file.size()));
+      ASSERT_EQ(entries.size(), 4u);
+      EXPECT_EQ(entries[1].name, "big.bin");
+      EXPECT_EQ(entries[1].storedSize, EncodePayload(file.data(), file.size(), 5).size());
+      EXPECT_EQ(entries[1].checksum(), EntryChecksum(file.data(), file.size()));
     } else {
       EXPECT_EQ(skipped, 1u);
-      EXPECT_EQ(test::ReadFile(archive), test::BytesOf("head"));
+      append(file);
+      append(after);
+      EXPECT_EQ(test::ReadFile(archive), expected);
+      ASSERT_EQ(entries.size(), 3u);
+      EXPECT_EQ(entries[1].name, "again.bin");
       EXPECT_EQ(capture.Text(), "ERROR! inputFile: " + (dir / "big.bin") + "\n");
     }
   }

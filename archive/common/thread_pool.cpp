@@ -30,6 +30,18 @@ void ThreadPool::Submit(std::function<void(unsigned)> job) {
   wake_.notify_one();
 }
 
+bool ThreadPool::RunOne(unsigned worker) {
+  std::function<void(unsigned)> job;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (queue_.empty()) return false;
+    job = std::move(queue_.front());
+    queue_.pop_front();
+  }
+  job(worker);
+  return true;
+}
+
 void ThreadPool::Work(unsigned worker) {
   for (;;) {
     std::function<void(unsigned)> job;

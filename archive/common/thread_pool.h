@@ -24,6 +24,10 @@ class ThreadPool {
   // it (0 when run inside Submit), so it can use that worker's scratch.
   void Submit(std::function<void(unsigned worker)> job);
   unsigned Workers() const { return static_cast<unsigned>(threads_.size()); }
+  // Runs the oldest queued job on the calling thread, which it knows as
+  // worker (an index past the pool's own); false when none is queued. A
+  // caller that would wait for its jobs helps with them instead.
+  bool RunOne(unsigned worker);
 
  private:
   void Work(unsigned worker);

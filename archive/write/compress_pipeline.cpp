@@ -34,6 +34,7 @@ struct CompressPipeline::File {
   InputRead input = InputRead::kRead;
   uint64_t checksum = 0;
   std::vector<uint8_t> bytes;
+  bool piece = false;                              // a piece of a big file
   size_t window = 0;                               // bytes before the first segment
   std::vector<std::vector<uint8_t>> runs;          // each run's streams
   std::vector<std::vector<uint32_t>> runLengths;   // each stream's length
@@ -41,8 +42,10 @@ struct CompressPipeline::File {
   bool failed = false;                             // a run ran out of memory
 };
 
+// The caller's thread is one of the threads: it compresses whenever it
+// would otherwise wait for a payload, so threads - 1 workers are started.
 CompressPipeline::CompressPipeline(int level, unsigned threads)
-    : level_(level), pool_(threads > 1 ? threads : 0) {
+    : level_(level), pool_(threads > 1 ? threads - 1 : 0) {
   const unsigned contexts = threads > 1 ? threads : 1;
   for (unsigned i = 0; i < contexts; ++i) {
     encoders_.push_back(std::make_unique<SegmentEncoder>(level));
@@ -133,6 +136,7 @@ void CompressPipeline::SubmitPiece(std::vector<uint8_t> bytes, size_t window) {
   auto file = std::make_shared<File>();
   file->bytes = std::move(bytes);
   file->window = window;
+  file->piece = true;
   Queue(std::move(file));
 }
 
@@ -160,12 +164,24 @@ bool CompressPipeline::Full() const {
          (files_.size() >= kFilesPerThread * threads || bytesInFlight_ >= kBytesPerThread * threads);
 }
 
+bool CompressPipeline::OldestIsPiece() const { return files_.front()->piece; }
+
 std::shared_ptr<CompressPipeline::File> CompressPipeline::WaitForOldest() {
-  std::shared_ptr<File> file;
-  {
+  const std::shared_ptr<File> file = files_.front();
+  const unsigned caller = pool_.Workers();  // the encoder past the workers'
+  for (;;) {
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      if (file->pending == 0) break;
+    }
+    if (pool_.RunOne(caller)) continue;
+    // Every job left is running on a worker.
     std::unique_lock<std::mutex> lock(mutex_);
-    file = files_.front();
     finished_.wait(lock, [&file] { return file->pending == 0; });
+    break;
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
     files_.pop_front();
   }
   bytesInFlight_ -= file->path.empty() ? file->bytes.size() : file->expected;

@@ -39,7 +39,9 @@ struct EncodedPayload {
 
 class CompressPipeline {
  public:
-  // threads 0 or 1 compresses on the caller's thread, inside Submit.
+  // threads 0 or 1 compresses on the caller's thread, inside Submit; more
+  // start threads - 1 workers, and the caller compresses queued runs
+  // whenever it would wait for a payload.
   CompressPipeline(int level, unsigned threads);
   // Waits for every job still running.
   ~CompressPipeline();
@@ -63,6 +65,9 @@ class CompressPipeline {
   // submitted: this keeps a few files per thread in memory, never a tree.
   bool Full() const;
   bool Empty() const { return files_.empty(); }
+  // Whether the oldest submitted is a piece (taken with TakeOldestPiece)
+  // rather than a file (TakeOldest). Not when Empty().
+  bool OldestIsPiece() const;
   // Waits for the oldest submitted file and hands its payload over.
   EncodedPayload TakeOldest();
   // Waits for the oldest submitted piece and hands its segment streams

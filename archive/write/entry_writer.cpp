@@ -42,44 +42,36 @@ uint32_t SegmentCount(uint32_t size) { return size == 0 ? 0 : ((size - 1) >> kSe
 // blocks (and pieces in flight) whatever the size.
 class PayloadStream {
  public:
-  PayloadStream(platform::File& out, CompressPipeline* pipeline, Entry entry, bool checksum)
-      : out_(out), pipeline_(pipeline), entry_(std::move(entry)), checksum_(checksum) {}
+  // writeAhead, when given, writes the payloads queued on the pipeline
+  // before this one; it runs just before this payload's first byte, so the
+  // files ahead keep compressing while its first pieces are read.
+  PayloadStream(platform::File& out, CompressPipeline* pipeline, Entry entry, bool checksum,
+                std::function<Status()> writeAhead = nullptr)
+      : out_(out),
+        pipeline_(pipeline),
+        entry_(std::move(entry)),
+        checksum_(checksum),
+        writeAhead_(std::move(writeAhead)) {}
 
-  // Writes what comes before the bytes: a segment table, or its room.
+  // Prepares what comes before the bytes: a segment table, or its room.
+  // A compressed payload starts when its first piece is written.
   Status Begin(uint32_t mode) {
     mode_ = mode;
-    const uint32_t size = entry_.size;
-    if (mode_ != kModeSegmented) return Status();
-    const uint32_t count = SegmentCount(size);
-    std::vector<uint8_t> table;
-    try {
-      table.resize(4 + size_t{count} * kSegmentInfoSize);
-      lengths_.reserve(count);
-    } catch (const std::bad_alloc&) {
-      return Status(Errc::kNoMemory, "no memory for " + entry_.name);
-    }
-    stored_ = table.size();
-    if (pipeline_ == nullptr) {
-      // Literal runs: the table is known before any byte is read.
-      WriteU32LE(table.data(), count);
-      uint64_t streamOffset = 0;
-      for (uint32_t i = 0; i < count; ++i) {
-        const uint32_t remaining = size - (i << kSegmentShift);
-        const uint32_t length = remaining >= kSegmentSize ? kSegmentSize : remaining;
-        const uint32_t packed = LiteralRunStreamLength(length);
-        uint8_t* record = table.data() + 4 + size_t{i} * kSegmentInfoSize;
-        WriteU32LE(record, packed);
-        WriteU32LE(record + 4, length);
-        WriteU32LE(record + 8, static_cast<uint32_t>(streamOffset));
-        streamOffset += packed;
+    if (mode_ == kModeSegmented) {
+      const uint32_t count = SegmentCount(entry_.size);
+      try {
+        lengths_.reserve(count);
+      } catch (const std::bad_alloc&) {
+        return Status(Errc::kNoMemory, "no memory for " + entry_.name);
       }
-      stored_ += streamOffset;
-      TUK_FORWARD_IF_ERROR(Fits());
+      stored_ = 4 + uint64_t{count} * kSegmentInfoSize;
+      if (pipeline_ != nullptr) return Status();
     }
-    // Compressed, the table is known only once every stream is: its room
-    // is written now and the table over it at the end.
-    return out_.Write(table.data(), table.size()) ? Status() : WriteFailed();
+    return Start();
   }
+
+  // The entry as far as it is known: its offset once it has started.
+  const Entry& entry() const { return entry_; }
 
   Status Feed(const uint8_t* data, size_t length) {
     if (checksum_) checksumStream_.Update(data, length);
@@ -107,12 +99,40 @@ class PayloadStream {
     return Status();
   }
 
-  // Appends the entry; fails when fewer bytes came than its size.
-  Status End(std::vector<Entry>& entries) {
+  // Ends the bytes: fails when fewer came than the entry's size. Pieces
+  // that follow files ahead on a shared pipeline may still be compressing
+  // (Pending); the rest are written here.
+  Status Close() {
     if (fed_ != entry_.size) return Status(Errc::kIo, entry_.name + " came short");
     if (!piece_.empty()) TUK_FORWARD_IF_ERROR(Flush());
+    TUK_FORWARD_IF_ERROR(Start());
+    if (pipeline_ != nullptr && !writeAhead_) {
+      while (queued_ != 0) TUK_FORWARD_IF_ERROR(WriteOldestPiece());
+    }
+    windowBytes_ = std::vector<uint8_t>();
+    spare_ = std::vector<uint8_t>();
+    return Status();
+  }
+
+  // Pieces submitted and not yet written.
+  bool Pending() const { return queued_ != 0; }
+
+  // Writes the oldest piece on the pipeline, which must be this payload's.
+  Status WriteOldestPiece() {
+    TUK_FORWARD_IF_ERROR(Start());
+    --queued_;
+    if (!pipeline_->TakeOldestPiece(streams_, lengths_, &spare_)) {
+      return Status(Errc::kNoMemory, "no memory for " + entry_.name);
+    }
+    stored_ += streams_.size();
+    TUK_FORWARD_IF_ERROR(Fits());
+    return out_.WriteThrough(streams_.data(), streams_.size()) ? Status() : WriteFailed();
+  }
+
+  // Appends the entry once nothing is Pending: a compressed payload's table
+  // goes over its room first.
+  Status Finish(std::vector<Entry>& entries) {
     if (pipeline_ != nullptr) {
-      while (!pipeline_->Empty()) TUK_FORWARD_IF_ERROR(WriteOldestPiece());
       const std::vector<uint8_t> table = SegmentTable(entry_.size, lengths_);
       const int64_t end = out_.Tell();
       if (end < 0 || !out_.Seek(entry_.offset) || !out_.Write(table.data(), table.size()) ||
@@ -126,16 +146,58 @@ class PayloadStream {
     return Status();
   }
 
-  // Drops whatever of the payload was written: the input shrank, or memory
-  // ran out for a piece of it.
-  void Abandon() {
-    if (pipeline_ == nullptr) return;
+  // Drops the pieces still being compressed, once what is ahead of them is
+  // written: the input shrank, or memory ran out for a piece of it. What
+  // was written of the payload is taken back from entry().offset.
+  Status Abandon() {
+    TUK_FORWARD_IF_ERROR(Start());
+    if (pipeline_ == nullptr) return Status();
     std::vector<uint8_t> streams;
     std::vector<uint32_t> lengths;
-    while (!pipeline_->Empty()) pipeline_->TakeOldestPiece(streams, lengths);
+    for (; queued_ != 0; --queued_) pipeline_->TakeOldestPiece(streams, lengths);
+    return Status();
   }
 
  private:
+  // Writes what is ahead, takes the payload's offset and writes its table:
+  // for literal runs the table itself, known before any byte is read; when
+  // compressed only its room, the table going over it at the end, once
+  // every stream is known.
+  Status Start() {
+    if (started_) return Status();
+    started_ = true;
+    if (writeAhead_) TUK_FORWARD_IF_ERROR(writeAhead_());
+    const int64_t position = out_.Tell();
+    if (position < 0) return WriteFailed();
+    entry_.offset = static_cast<uint32_t>(position);
+    if (mode_ != kModeSegmented) return Status();
+    const uint32_t size = entry_.size;
+    const uint32_t count = SegmentCount(size);
+    std::vector<uint8_t> table;
+    try {
+      table.resize(static_cast<size_t>(stored_));
+    } catch (const std::bad_alloc&) {
+      return Status(Errc::kNoMemory, "no memory for " + entry_.name);
+    }
+    if (pipeline_ == nullptr) {
+      WriteU32LE(table.data(), count);
+      uint64_t streamOffset = 0;
+      for (uint32_t i = 0; i < count; ++i) {
+        const uint32_t remaining = size - (i << kSegmentShift);
+        const uint32_t length = remaining >= kSegmentSize ? kSegmentSize : remaining;
+        const uint32_t packed = LiteralRunStreamLength(length);
+        uint8_t* record = table.data() + 4 + size_t{i} * kSegmentInfoSize;
+        WriteU32LE(record, packed);
+        WriteU32LE(record + 4, length);
+        WriteU32LE(record + 8, static_cast<uint32_t>(streamOffset));
+        streamOffset += packed;
+      }
+      stored_ += streamOffset;
+      TUK_FORWARD_IF_ERROR(Fits());
+    }
+    return out_.Write(table.data(), table.size()) ? Status() : WriteFailed();
+  }
+
   Status Fits() const {
     return uint64_t{entry_.offset} + stored_ > kMaxArchiveSize
                ? Status(Errc::kTooLarge, "the archive would pass 4 GiB")
@@ -163,6 +225,7 @@ class PayloadStream {
                           piece_.end());
       window_ = windowBytes_.size();
       pipeline_->SubmitPiece(std::move(piece_), before);
+      ++queued_;
     } catch (const std::bad_alloc&) {
       return Status(Errc::kNoMemory, "no memory for " + entry_.name);
     }
@@ -171,20 +234,13 @@ class PayloadStream {
     return Status();
   }
 
-  Status WriteOldestPiece() {
-    if (!pipeline_->TakeOldestPiece(streams_, lengths_, &spare_)) {
-      return Status(Errc::kNoMemory, "no memory for " + entry_.name);
-    }
-    stored_ += streams_.size();
-    TUK_FORWARD_IF_ERROR(Fits());
-    return out_.WriteThrough(streams_.data(), streams_.size()) ? Status() : WriteFailed();
-  }
-
   platform::File& out_;
   CompressPipeline* const pipeline_;
   Entry entry_;
   const bool checksum_;
   uint32_t mode_ = 0;
+  std::function<Status()> writeAhead_;
+  bool started_ = false;
   ChecksumStream checksumStream_;
   uint64_t fed_ = 0;
   uint64_t stored_ = 0;
@@ -192,6 +248,7 @@ class PayloadStream {
   std::vector<uint8_t> windowBytes_;  // the 32 KiB before it
   std::vector<uint8_t> spare_;        // a piece's buffer back from the pipeline, for the next
   size_t window_ = 0;
+  size_t queued_ = 0;                 // pieces on the pipeline
   std::vector<uint8_t> streams_;
   std::vector<uint32_t> lengths_;
 };
@@ -270,7 +327,7 @@ Status EntryWriter::AddFile(const std::string& path, const std::string& name,
       Skip(Event::kInputNoMemory, path);
       return Status();
     }
-    return WriteFinished(false);
+    return WriteFinished(Until::kRoom);
   }
   // A small file the scan measured: one open, one read and one close,
   // where measuring it again would cost a call more.
@@ -316,7 +373,7 @@ Status EntryWriter::AddOpened(const std::string& path, const std::string& name,
       Skip(Event::kInputNoMemory, path);
       return Status();
     }
-    return WriteFinished(false);
+    return WriteFinished(Until::kRoom);
   }
   if (!buffer_.Grow(uint64_t{size} + 512)) {
     Skip(Event::kInputNoMemory, path);
@@ -338,7 +395,7 @@ Status EntryWriter::AddBytes(const std::string& name, const uint8_t* data, size_
   } catch (const std::bad_alloc&) {
     return Status(Errc::kNoMemory, "no memory for " + name);
   }
-  return WriteFinished(false);
+  return WriteFinished(Until::kRoom);
 }
 
 Status EntryWriter::AddWhole(const std::string& name, const uint8_t* data, uint32_t size) {
@@ -386,16 +443,13 @@ Status EntryWriter::AddWhole(const std::string& name, const uint8_t* data, uint3
 Status EntryWriter::AddStreamed(const std::string& path, const std::string& name,
                                 platform::File& input, uint32_t size,
                                 CompressPipeline* pipeline) {
-  // Payloads go in the order of their files: those queued before this one
-  // are written first.
-  if (pipeline == pipeline_.get()) TUK_FORWARD_IF_ERROR(Flush());
   Entry entry;
   entry.name = name;
   entry.size = size;
-  TUK_FORWARD_IF_ERROR(StartEntry(entry));
   const bool checksum = settings_.checksums;
 
   if (settings_.mode == kModeStored) {
+    TUK_FORWARD_IF_ERROR(StartEntry(entry));
     // A stored file passes through unchanged, copied by the system where it
     // can; its checksum is then read separately, so the copy counts only
     // when the file did not change meanwhile. Otherwise it is taken back
@@ -425,7 +479,8 @@ Status EntryWriter::AddStreamed(const std::string& path, const std::string& name
     return Status();
   }
 
-  PayloadStream payload(out_, pipeline, entry, checksum);
+  auto stream = std::make_unique<PayloadStream>(out_, pipeline, entry, checksum, WriteAhead(pipeline));
+  PayloadStream& payload = *stream;
   TUK_FORWARD_IF_ERROR(payload.Begin(settings_.mode));
   const AlignedBlock block(kBlockSize);
   bool left = !block.ok();
@@ -444,15 +499,13 @@ Status EntryWriter::AddStreamed(const std::string& path, const std::string& name
   if (left) {
     // Shrank while it was read, or memory could not hold a piece of it:
     // left out, and what was written of it taken back.
-    payload.Abandon();
-    TUK_FORWARD_IF_ERROR(TakeBack(entry));
+    TUK_FORWARD_IF_ERROR(payload.Abandon());
+    TUK_FORWARD_IF_ERROR(TakeBack(payload.entry()));
     Skip(block.ok() && fed.ok() ? Event::kInputUnreadable : Event::kInputNoMemory, path);
     return Status();
   }
   input.Close();
-  TUK_FORWARD_IF_ERROR(payload.End(entries_));
-  Appended();
-  return Status();
+  return EndStream(std::move(stream));
 }
 
 Status EntryWriter::AddEntryOf(const EntrySource& source, const Entry& old,
@@ -488,12 +541,12 @@ Status EntryWriter::AddEntryOf(const EntrySource& source, const Entry& old,
     return AddBytes(name, buffer_.bytes.get(), old.size);
   }
 
-  TUK_FORWARD_IF_ERROR(Flush());
   Entry entry;
   entry.name = name;
   entry.size = old.size;
-  TUK_FORWARD_IF_ERROR(StartEntry(entry));
-  PayloadStream payload(out_, pipeline_.get(), entry, settings_.checksums);
+  auto stream = std::make_unique<PayloadStream>(out_, pipeline_.get(), entry, settings_.checksums,
+                                                WriteAhead(pipeline_.get()));
+  PayloadStream& payload = *stream;
   TUK_FORWARD_IF_ERROR(payload.Begin(settings_.mode));
   Status fed;
   ChecksumStream checksum;
@@ -506,7 +559,18 @@ Status EntryWriter::AddEntryOf(const EntrySource& source, const Entry& old,
   if (!fed.ok()) return fed;
   if (!read.Complete(old)) return unread();
   if (verify && checksum.Digest() != old.checksum()) return mismatch();
-  TUK_FORWARD_IF_ERROR(payload.End(entries_));
+  return EndStream(std::move(stream));
+}
+
+Status EntryWriter::EndStream(std::unique_ptr<PayloadStream> stream) {
+  TUK_FORWARD_IF_ERROR(stream->Close());
+  // The next files go on compressing behind its last pieces: it is
+  // finished when they have been written.
+  if (stream->Pending()) {
+    finishing_ = std::move(stream);
+    return Status();
+  }
+  TUK_FORWARD_IF_ERROR(stream->Finish(entries_));
   Appended();
   return Status();
 }
@@ -544,7 +608,14 @@ Status EntryWriter::CopyPayload(const platform::RandomAccessFile& source, Entry 
   return Status();
 }
 
-Status EntryWriter::Flush() { return WriteFinished(true); }
+Status EntryWriter::Flush() { return WriteFinished(Until::kEmpty); }
+
+std::function<Status()> EntryWriter::WriteAhead(CompressPipeline* pipeline) {
+  // Payloads go in the order of their files. A pipeline of its own holds
+  // nothing ahead; without one, nothing is queued.
+  if (pipeline == nullptr || pipeline != pipeline_.get()) return nullptr;
+  return [this] { return WriteFinished(Until::kPieceFirst); };
+}
 
 Status EntryWriter::AddChanged(const std::string& path, const std::string& name) {
   platform::File input;
@@ -569,8 +640,27 @@ Status EntryWriter::AddChanged(const std::string& path, const std::string& name)
   return AddStreamed(path, name, input, size, &alone);
 }
 
-Status EntryWriter::WriteFinished(bool all) {
-  while (pipeline_ && (all ? !pipeline_->Empty() : pipeline_->Full())) {
+Status EntryWriter::WriteFinished(Until until) {
+  const auto more = [this, until] {
+    switch (until) {
+      case Until::kRoom: return pipeline_->Full();
+      case Until::kPieceFirst:
+        return !pipeline_->Empty() && (!pipeline_->OldestIsPiece() || finishing_ != nullptr);
+      case Until::kEmpty: break;
+    }
+    return !pipeline_->Empty();
+  };
+  while (pipeline_ && more()) {
+    // While a streamed payload is finishing, the oldest are its pieces.
+    if (finishing_ != nullptr) {
+      TUK_FORWARD_IF_ERROR(finishing_->WriteOldestPiece());
+      if (!finishing_->Pending()) {
+        const std::unique_ptr<PayloadStream> done = std::move(finishing_);
+        TUK_FORWARD_IF_ERROR(done->Finish(entries_));
+        Appended();
+      }
+      continue;
+    }
     EncodedPayload payload = pipeline_->TakeOldest();
     // What a worker found reading its file is told as this thread would
     // have told it, in the file's turn.

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -26,6 +27,7 @@
 namespace tuk {
 
 class CompressPipeline;
+class PayloadStream;
 
 struct PayloadSettings {
   uint32_t mode = 0;      // the archive's mode field
@@ -91,7 +93,15 @@ class EntryWriter {
                      uint32_t size, CompressPipeline* pipeline);
   // A file a worker found changed in size since the scan.
   Status AddChanged(const std::string& path, const std::string& name);
-  Status WriteFinished(bool all);
+  // Writes the oldest payloads compressed: while the pipeline is full, up
+  // to the first piece of a big file, or all of them.
+  enum class Until { kRoom, kPieceFirst, kEmpty };
+  Status WriteFinished(Until until);
+  // What a payload streamed through pipeline writes before its first byte.
+  std::function<Status()> WriteAhead(CompressPipeline* pipeline);
+  // Ends a streamed payload; its entry is appended once its pieces are
+  // written, which may be after the files that follow it are submitted.
+  Status EndStream(std::unique_ptr<PayloadStream> stream);
   Status Append(Entry entry, const std::vector<std::vector<uint8_t>>& pieces);
   Status StartEntry(Entry& entry);
   Status Fits(const Entry& entry, uint64_t storedSize) const;
@@ -106,6 +116,7 @@ class EntryWriter {
   GrowingBuffer buffer_;             // one input file, read whole
   std::vector<uint8_t> streams_;     // its segment streams in mode 1
   std::unique_ptr<CompressPipeline> pipeline_;
+  std::unique_ptr<PayloadStream> finishing_;  // a streamed payload whose last pieces are queued
   uint32_t skipped_ = 0;
   Event lastSkip_ = Event::kInputUnreadable;
 };
