@@ -16,7 +16,7 @@ namespace {
 constexpr size_t kRunBytes = kRunSegments * kSegmentSize;
 
 // How much may wait in memory: files and bytes per thread.
-constexpr size_t kFilesPerThread = 8;
+constexpr size_t kFilesPerThread = 32;
 constexpr uint64_t kBytesPerThread = uint64_t{1} << 20;  // two pieces of a big file
 
 }  // namespace
