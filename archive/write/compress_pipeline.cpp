@@ -33,7 +33,8 @@ struct CompressPipeline::File {
   uint64_t expected = 0;
   InputRead input = InputRead::kRead;
   uint64_t checksum = 0;
-  std::vector<uint8_t> bytes;
+  std::vector<uint8_t> bytes;                      // handed in; a file read by its job is not kept
+  size_t size = 0;                                 // of the bytes, or of the file its job read
   bool piece = false;                              // a piece of a big file
   size_t window = 0;                               // bytes before the first segment
   std::vector<std::vector<uint8_t>> runs;          // each run's streams
@@ -50,6 +51,7 @@ CompressPipeline::CompressPipeline(int level, unsigned threads)
   for (unsigned i = 0; i < contexts; ++i) {
     encoders_.push_back(std::make_unique<SegmentEncoder>(level));
   }
+  scratch_.resize(contexts);
 }
 
 CompressPipeline::~CompressPipeline() {
@@ -62,28 +64,37 @@ CompressPipeline::~CompressPipeline() {
   });
 }
 
-void CompressPipeline::ReadInput(File& file) {
+void CompressPipeline::ReadInput(File& file, std::vector<uint8_t>& buffer) {
   // One byte more than the scan measured tells in the same call whether
   // the file still has that size; one that changed since is measured and
   // read again on the caller's thread, in its turn, as any other file.
-  file.bytes.resize(static_cast<size_t>(file.expected) + 1);
+  const size_t capacity = static_cast<size_t>(file.expected) + 1;
+  if (buffer.size() < capacity) buffer.resize(capacity);
   size_t got = 0;
-  if (!platform::ReadFileStart(file.path.c_str(), file.bytes.data(), file.bytes.size(), got)) {
+  if (!platform::ReadFileStart(file.path.c_str(), buffer.data(), capacity, got)) {
     file.input = InputRead::kUnreadable;
   } else if (got != file.expected) {
     file.input = InputRead::kChanged;
   } else {
-    file.bytes.resize(got);
-    file.checksum = EntryChecksum(file.bytes.data(), file.bytes.size());
+    file.size = got;
+    file.checksum = EntryChecksum(buffer.data(), got);
   }
-  if (file.input != InputRead::kRead) file.bytes = std::vector<uint8_t>();
 }
 
 void CompressPipeline::RunJob(File& file, size_t run, unsigned worker) {
+  Scratch& scratch = scratch_[worker];
   bool failed = false;
   try {
-    if (!file.path.empty()) ReadInput(file);
-    if (file.input == InputRead::kRead) EncodeRun(file, run, *encoders_[worker]);
+    // A file the job reads stays in the worker's buffer, which the next
+    // file reuses: no allocation, and no pages to fault in, per file.
+    const uint8_t* data = file.bytes.data();
+    if (!file.path.empty()) {
+      ReadInput(file, scratch.input);
+      data = scratch.input.data();
+    }
+    if (file.input == InputRead::kRead) {
+      EncodeRun(file, run, *encoders_[worker], data, scratch.output);
+    }
   } catch (const std::bad_alloc&) {
     failed = true;
   }
@@ -95,32 +106,34 @@ void CompressPipeline::RunJob(File& file, size_t run, unsigned worker) {
   finished_.notify_all();
 }
 
-void CompressPipeline::EncodeRun(File& file, size_t run, SegmentEncoder& encoder) {
+void CompressPipeline::EncodeRun(File& file, size_t run, SegmentEncoder& encoder,
+                                 const uint8_t* data, std::vector<uint8_t>& scratch) {
   const size_t begin = file.window + run * kRunBytes;
-  const size_t end = std::min(file.bytes.size(), begin + kRunBytes);
-  std::vector<uint8_t>& out = file.runs[run];
-  std::vector<uint32_t>& lengths = file.runLengths[run];
-  // Room for the run's streams at their largest, taken once.
+  const size_t end = std::min(file.size, begin + kRunBytes);
+  // The streams are written into the worker's buffer, at room for their
+  // largest, and only what they take is kept.
   size_t bound = 0;
   for (size_t start = begin; start < end; start += kSegmentSize) {
     bound += SegmentStreamBound(std::min<size_t>(kSegmentSize, end - start));
   }
-  out.resize(bound);
+  if (scratch.size() < bound) scratch.resize(bound);
+  std::vector<uint32_t>& lengths = file.runLengths[run];
   size_t used = 0;
-  encoder.StartRun(file.bytes.data(), begin, end - begin);
+  encoder.StartRun(data, begin, end - begin);
   for (size_t start = begin; start < end; start += kSegmentSize) {
     const size_t length = std::min<size_t>(kSegmentSize, end - start);
-    const size_t written = encoder.EncodeNext(length, out.data() + used);
+    const size_t written = encoder.EncodeNext(length, scratch.data() + used);
     lengths.push_back(static_cast<uint32_t>(written));
     used += written;
   }
-  out.resize(used);
+  file.runs[run].assign(scratch.data(), scratch.data() + used);
 }
 
 void CompressPipeline::Submit(std::string name, std::vector<uint8_t> bytes) {
   auto file = std::make_shared<File>();
   file->name = std::move(name);
   file->bytes = std::move(bytes);
+  file->size = file->bytes.size();
   Queue(std::move(file));
 }
 
@@ -135,6 +148,7 @@ void CompressPipeline::SubmitFile(std::string path, std::string name, uint64_t e
 void CompressPipeline::SubmitPiece(std::vector<uint8_t> bytes, size_t window) {
   auto file = std::make_shared<File>();
   file->bytes = std::move(bytes);
+  file->size = file->bytes.size();
   file->window = window;
   file->piece = true;
   Queue(std::move(file));
@@ -217,13 +231,13 @@ EncodedPayload CompressPipeline::TakeOldest() {
   payload.name = std::move(file->name);
   payload.path = std::move(file->path);
   payload.input = file->input;
-  payload.size = static_cast<uint32_t>(file->bytes.size());
+  payload.size = static_cast<uint32_t>(file->size);
   payload.complete = !file->failed;
   if (!payload.complete || payload.input != InputRead::kRead) return payload;
   payload.checksum = payload.path.empty()
                          ? EntryChecksum(file->bytes.data(), file->bytes.size())
                          : file->checksum;
-  if (file->bytes.empty()) {
+  if (file->size == 0) {
     payload.pieces.push_back(EncodePayload(nullptr, 0, level_));
     return payload;
   }
@@ -231,7 +245,7 @@ EncodedPayload CompressPipeline::TakeOldest() {
   for (const std::vector<uint32_t>& run : file->runLengths) {
     lengths.insert(lengths.end(), run.begin(), run.end());
   }
-  payload.pieces.push_back(SegmentTable(file->bytes.size(), lengths));
+  payload.pieces.push_back(SegmentTable(file->size, lengths));
   for (std::vector<uint8_t>& run : file->runs) payload.pieces.push_back(std::move(run));
   return payload;
 }

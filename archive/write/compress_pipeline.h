@@ -82,12 +82,19 @@ class CompressPipeline {
   struct File;
   void Queue(std::shared_ptr<File> file);
   std::shared_ptr<File> WaitForOldest();
+  // Buffers each thread reuses from job to job.
+  struct Scratch {
+    std::vector<uint8_t> input;   // a file the job reads
+    std::vector<uint8_t> output;  // a run's streams at their largest
+  };
   void RunJob(File& file, size_t run, unsigned worker);
-  static void ReadInput(File& file);
-  void EncodeRun(File& file, size_t run, SegmentEncoder& encoder);
+  static void ReadInput(File& file, std::vector<uint8_t>& buffer);
+  static void EncodeRun(File& file, size_t run, SegmentEncoder& encoder, const uint8_t* data,
+                        std::vector<uint8_t>& scratch);
 
   const int level_;
-  std::vector<std::unique_ptr<SegmentEncoder>> encoders_;  // one per worker
+  std::vector<std::unique_ptr<SegmentEncoder>> encoders_;  // one per thread, the caller's last
+  std::vector<Scratch> scratch_;                           // likewise
   std::deque<std::shared_ptr<File>> files_;
   uint64_t bytesInFlight_ = 0;
   std::mutex mutex_;
