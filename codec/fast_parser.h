@@ -21,7 +21,7 @@ struct FastParams {
   size_t primeStep;     // every how many of a run's window positions are entered first
   int skipShift;        // 2^skipShift misses make the step one byte longer
   int ways;             // positions kept per hash: 1 or 2
-  bool lookAhead;       // try the next position before taking a match
+  bool lookAhead;       // try the next position before taking a match shorter than 16
   bool single = false;  // level 1's loop: one way, no look ahead; primeStep 0 primes nothing
 };
 
