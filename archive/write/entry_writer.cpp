@@ -72,6 +72,8 @@ class PayloadStream {
 
   // The entry as far as it is known: its offset once it has started.
   const Entry& entry() const { return entry_; }
+  // Whether a failure came from writing the payloads ahead, not this one.
+  bool AheadFailed() const { return aheadFailed_; }
 
   Status Feed(const uint8_t* data, size_t length) {
     if (checksum_) checksumStream_.Update(data, length);
@@ -166,7 +168,11 @@ class PayloadStream {
   Status Start() {
     if (started_) return Status();
     started_ = true;
-    if (writeAhead_) TUK_FORWARD_IF_ERROR(writeAhead_());
+    if (writeAhead_) {
+      const Status ahead = writeAhead_();
+      aheadFailed_ = !ahead.ok();
+      TUK_FORWARD_IF_ERROR(ahead);
+    }
     const int64_t position = out_.Tell();
     if (position < 0) return WriteFailed();
     entry_.offset = static_cast<uint32_t>(position);
@@ -241,6 +247,7 @@ class PayloadStream {
   uint32_t mode_ = 0;
   std::function<Status()> writeAhead_;
   bool started_ = false;
+  bool aheadFailed_ = false;
   ChecksumStream checksumStream_;
   uint64_t fed_ = 0;
   uint64_t stored_ = 0;
@@ -492,7 +499,9 @@ Status EntryWriter::AddStreamed(const std::string& path, const std::string& name
       break;
     }
     fed = payload.Feed(block.data(), piece);
-    if (fed.code() == Errc::kNoMemory) left = true;
+    // Only this file's own pieces leave it out; a file ahead that could not
+    // be compressed fails the archive, as it would have in its turn.
+    if (fed.code() == Errc::kNoMemory && !payload.AheadFailed()) left = true;
     if (!fed.ok() && !left) return fed;
     done += piece;
   }
