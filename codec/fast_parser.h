@@ -1,11 +1,12 @@
 // Levels 1 to 5: a greedy parse over a small hash table of four-byte
-// sequences, in the spirit of LZO1X-1 and LZ4. Level 1 keeps one position
-// per hash, takes the first match it sees and skips ahead faster the longer
-// it finds none, so incompressible data costs little; the next levels use
-// a larger table, keep two positions per hash or look one byte further
-// before taking a match. The table carries through a run; a table that
-// fits the processor's first cache (2^12 four-byte entries) is worth more
-// speed than the matches a larger one finds.
+// sequences, in the spirit of LZO1X-1 and LZ4. Level 1 hashes five bytes,
+// keeps one position per hash, takes the first match it sees and skips
+// ahead faster the longer it finds none, so incompressible data costs
+// little; the next levels use a larger table, keep two positions per hash
+// or look one byte further before taking a match. The table carries
+// through a run; a table that fits the processor's first cache (2^12
+// four-byte entries) is worth more speed than the matches a larger one
+// finds.
 #pragma once
 
 #include <cstddef>

@@ -14,6 +14,12 @@ inline uint32_t Read32(const uint8_t* p) {
   return v;
 }
 
+inline uint64_t Read64(const uint8_t* p) {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+  return v;
+}
+
 // The number of equal bytes at a and b, counting no byte at or past aEnd
 // (b lies before a, so it stays inside too).
 inline size_t CommonLength(const uint8_t* a, const uint8_t* b, const uint8_t* aEnd) {
