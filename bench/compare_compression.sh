@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Compressed size against compression speed: tuk levels 1-9 and liblzo2's
-# lzo1x_1 and lzo1x_999 (per 32768-byte segment, through
-# tuk_compress_bench), with lz4, lzop and zstd on a tar of the same tree
-# as context, and the tuk program itself when it can pack at a level.
+# Compressed size against compression speed: tuk levels 1-9, liblzo2's
+# lzo1x_1 and lzo1x_999 and liblz4's fast compressor (per 32768-byte
+# segment, through tuk_compress_bench), with lz4, lzop and zstd on a tar of
+# the same tree as context, and the tuk program itself when it can pack at
+# a level.
 #
 #   bench/compare_compression.sh [build-dir] [tuk-build-dir]
 #       build-dir      holds bench/tuk_compress_bench (default build/codec)

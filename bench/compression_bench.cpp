@@ -7,7 +7,8 @@
 // on one thread. Our codecs are tuk levels 1 to 9, a run of 16 segments at
 // a time through one reused SegmentEncoder, as the packing pipeline does;
 // with liblzo2, lzo1x_1 and lzo1x_999 run on every 32768-byte segment on
-// its own, their sizes counted with the same segment table ours carry.
+// its own, their sizes counted with the same segment table ours carry, and
+// with liblz4 its fast compressor does the same.
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -27,6 +28,9 @@
 
 #ifdef TUK_BENCH_WITH_LZO2
 #include <lzo/lzo1x.h>
+#endif
+#ifdef TUK_BENCH_WITH_LZ4
+#include <lz4.h>
 #endif
 
 namespace {
@@ -157,11 +161,12 @@ Row Ours(int level, const std::vector<Bytes>& files, int passes) {
   return row;
 }
 
-#ifdef TUK_BENCH_WITH_LZO2
-Row Lzo(const char* name, bool best, const std::vector<Bytes>& files, int passes) {
+// A peer that compresses every 32768-byte segment on its own, into one
+// reused buffer; its size is counted with the segment table ours carry.
+Row PerSegment(const char* name, const std::vector<Bytes>& files, int passes,
+               const std::function<size_t(const uint8_t*, size_t, uint8_t*)>& compress) {
   Row row;
   row.name = name;
-  std::vector<uint8_t> work(best ? LZO1X_999_MEM_COMPRESS : LZO1X_1_MEM_COMPRESS);
   Bytes out(tuk::kSegmentSize + tuk::kSegmentSize / 16 + 64 + 3);
   uint64_t total = 0;
   row.compressSeconds = BestOf(passes, [&] {
@@ -170,19 +175,40 @@ Row Lzo(const char* name, bool best, const std::vector<Bytes>& files, int passes
       total += TableBytes(file);
       for (size_t from = 0; from < file.size(); from += tuk::kSegmentSize) {
         const size_t length = std::min<size_t>(tuk::kSegmentSize, file.size() - from);
-        lzo_uint written = 0;
-        if (best) {
-          lzo1x_999_compress(file.data() + from, length, out.data(), &written, work.data());
-        } else {
-          lzo1x_1_compress(file.data() + from, length, out.data(), &written, work.data());
-        }
-        total += written;
+        total += compress(file.data() + from, length, out.data());
       }
     }
   });
   for (const Bytes& file : files) row.input += file.size();
   row.output = total;
   return row;
+}
+
+#ifdef TUK_BENCH_WITH_LZO2
+Row Lzo(const char* name, bool best, const std::vector<Bytes>& files, int passes) {
+  std::vector<uint8_t> work(best ? LZO1X_999_MEM_COMPRESS : LZO1X_1_MEM_COMPRESS);
+  return PerSegment(name, files, passes, [&](const uint8_t* in, size_t length, uint8_t* out) {
+    lzo_uint written = 0;
+    if (best) {
+      lzo1x_999_compress(in, length, out, &written, work.data());
+    } else {
+      lzo1x_1_compress(in, length, out, &written, work.data());
+    }
+    return static_cast<size_t>(written);
+  });
+}
+#endif
+
+#ifdef TUK_BENCH_WITH_LZ4
+// LZ4's fast compressor, the usual yardstick of fast LZ77 encoders, in its
+// own format: context for level 1's speed.
+Row Lz4(const std::vector<Bytes>& files, int passes) {
+  return PerSegment("lz4_fast", files, passes, [](const uint8_t* in, size_t length, uint8_t* out) {
+    const int capacity = LZ4_compressBound(static_cast<int>(length));
+    return static_cast<size_t>(LZ4_compress_default(reinterpret_cast<const char*>(in),
+                                                    reinterpret_cast<char*>(out),
+                                                    static_cast<int>(length), capacity));
+  });
 }
 #endif
 
@@ -221,6 +247,9 @@ int main(int argc, char** argv) {
   if (lzo_init() != LZO_E_OK) return 1;
   if (Wanted(only, "lzo1x_1")) Print(Lzo("lzo1x_1", false, files, passes));
   if (Wanted(only, "lzo1x_999")) Print(Lzo("lzo1x_999", true, files, passes));
+#endif
+#ifdef TUK_BENCH_WITH_LZ4
+  if (Wanted(only, "lz4_fast")) Print(Lz4(files, passes));
 #endif
   for (int level = tuk::kFastestLevel; level <= tuk::kSmallestLevel; ++level) {
     if (Wanted(only, "tuk-" + std::to_string(level))) Print(Ours(level, files, passes));

@@ -17,8 +17,8 @@ do for [tree in "real generated"] {
   set title sprintf("%s files", tree)
   plot tsv skip 1 using (strcol(1) eq tree && is("tuk-", strcol(2)) ? $6 : NaN):5 \
          with linespoints pt 7 lc rgb "#1f77b4" title "tuk levels 1-9", \
-       '' skip 1 using (strcol(1) eq tree && is("lzo1x", strcol(2)) ? $6 : NaN):5 \
-         with points pt 5 ps 1.5 lc rgb "#d62728" title "liblzo2 per segment", \
+       '' skip 1 using (strcol(1) eq tree && (is("lzo1x", strcol(2)) || is("lz4_fast", strcol(2))) ? $6 : NaN):5 \
+         with points pt 5 ps 1.5 lc rgb "#d62728" title "liblzo2 and liblz4 per segment", \
        '' skip 1 using (strcol(1) eq tree && strstrt(strcol(2), "(tar)") ? $6 : NaN):5 \
          with points pt 9 ps 1.5 lc rgb "#2ca02c" title "tools on a tar", \
        '' skip 1 using (strcol(1) eq tree && is("tuk pack", strcol(2)) ? $6 : NaN):5 \
