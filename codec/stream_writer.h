@@ -149,11 +149,20 @@ inline uint8_t* PutEnd(uint8_t* op) {
   return op + 3;
 }
 
+// The fast parsers' loops write every match through PutSequence. Left to
+// itself, the compiler calls it there rather than inlining it; inlined,
+// level 1 runs 1-2% faster.
+#if defined(__GNUC__)
+#define TUK_ALWAYS_INLINE inline __attribute__((always_inline))
+#else
+#define TUK_ALWAYS_INLINE inline
+#endif
+
 // A run of n literals and a match of length 2..32768 at distance
 // 1..32767, written at op in the stream that starts at start; null, with
 // nothing written that counts, when it would reach limit. Literals may be
 // read up to sourceEnd.
-inline uint8_t* PutSequence(uint8_t* start, uint8_t* op, uint8_t* limit, const uint8_t* literals,
+TUK_ALWAYS_INLINE uint8_t* PutSequence(uint8_t* start, uint8_t* op, uint8_t* limit, const uint8_t* literals,
                             size_t n, const uint8_t* sourceEnd, size_t length,
                             uint32_t distance) {
   // (n + length) >> 7 bounds both extensions' bytes: each takes one per 255.
