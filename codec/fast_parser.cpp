@@ -166,12 +166,12 @@ size_t ParseSingle(uint32_t* slots, const SegmentWindow& window, const FastParam
   }
   uint8_t* op = out;
   size_t anchor = window.start;
-  if (end - window.start >= kMinMatch + 1 && window.runEnd - window.start >= 9) {
+  if (end - window.start >= kMinMatch + 1 && window.runEnd - window.start >= 16) {
     // The last position a match may start at. The position after a
     // candidate is hashed too, so this is one byte short of the segment's
-    // last four, and nine bytes before the run's end, as the hash reads
-    // eight.
-    const size_t last = std::min(end - kMinMatch - 1, window.runEnd - 9);
+    // last four. It is also 16 bytes before the run's end: the hash reads
+    // eight bytes, and a run of literals before it is copied 16 at a time.
+    const size_t last = std::min(end - kMinMatch - 1, window.runEnd - 16);
     const int skipShift = params.skipShift;
     size_t ip = window.start;
     uint32_t nextHash = hash(base + ip);
@@ -202,9 +202,17 @@ size_t ParseSingle(uint32_t* slots, const SegmentWindow& window, const FastParam
       for (;;) {
         const size_t length =
             kMinMatch + CommonLength(base + ip + kMinMatch, base + candidate + kMinMatch, base + end);
-        op = PutSequence(out, op, limit, base + anchor, ip - anchor, base + end, length,
-                         static_cast<uint32_t>(ip - candidate));
-        if (op == nullptr) return 0;
+        const size_t n = ip - anchor;
+        const uint32_t distance = static_cast<uint32_t>(ip - candidate);
+        if (op == out) {
+          op = PutSequence(out, op, limit, base + anchor, n, base + end, length, distance);
+          if (op == nullptr) return 0;
+        } else {
+          if (static_cast<size_t>(limit - op) < n + ((n + length) >> 7) + kLaterSequenceRoom) {
+            return 0;
+          }
+          op = PutLaterSequence(op, base + anchor, n, length, distance);
+        }
         ip += length;
         anchor = ip;
         if (ip > last) goto done;

@@ -176,6 +176,20 @@ TUK_ALWAYS_INLINE uint8_t* PutSequence(uint8_t* start, uint8_t* op, uint8_t* lim
              : PutMatch(op, length, distance);
 }
 
+// Room PutLaterSequence needs beyond n + ((n + length) >> 7): the counts,
+// the match form and a short run's fixed 16-byte copy.
+constexpr size_t kLaterSequenceRoom = 27;
+
+// PutSequence with fewer checks, for level 1's loop: a run after the
+// stream's first match and a match of 4 bytes or more. The caller has
+// checked the room and that 16 bytes may be read at literals.
+TUK_ALWAYS_INLINE uint8_t* PutLaterSequence(uint8_t* op, const uint8_t* literals, size_t n,
+                                            size_t length, uint32_t distance) {
+  op = PutLaterCount(op, n);
+  op = PutLiterals(op, literals, n, true);
+  return PutMatch(op, length, distance);
+}
+
 // Writes a stream piece by piece, checking the room for each.
 class StreamWriter {
  public:
