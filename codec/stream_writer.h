@@ -126,7 +126,8 @@ inline uint8_t* PutMatch(uint8_t* op, size_t length, uint32_t distance) {
     // since which one comes next is as good as random. Three bytes are
     // written either way; M2 keeps two.
     const uint32_t two = static_cast<uint32_t>(length - 1) << 5 | (d & 7) << 2 | (d >> 3) << 8;
-    const uint32_t three = marker | static_cast<uint32_t>(length - 2) | (d & 63) << 10 | (d >> 6) << 16;
+    const uint32_t three =
+        marker | static_cast<uint32_t>(length - 2) | (d & 63) << 10 | (d >> 6) << 16;
     const uint32_t isTwo = length <= 8 && distance <= 2048;
     const uint32_t pick = 0 - isTwo;
     const uint32_t word = (two & pick) | (three & ~pick);
@@ -162,9 +163,10 @@ inline uint8_t* PutEnd(uint8_t* op) {
 // 1..32767, written at op in the stream that starts at start; null, with
 // nothing written that counts, when it would reach limit. Literals may be
 // read up to sourceEnd.
-TUK_ALWAYS_INLINE uint8_t* PutSequence(uint8_t* start, uint8_t* op, uint8_t* limit, const uint8_t* literals,
-                            size_t n, const uint8_t* sourceEnd, size_t length,
-                            uint32_t distance) {
+TUK_ALWAYS_INLINE uint8_t* PutSequence(uint8_t* start, uint8_t* op, uint8_t* limit,
+                                       const uint8_t* literals, size_t n,
+                                       const uint8_t* sourceEnd, size_t length,
+                                       uint32_t distance) {
   // (n + length) >> 7 bounds both extensions' bytes: each takes one per 255.
   if (static_cast<size_t>(limit - op) < n + ((n + length) >> 7) + 11) return nullptr;
   // The stream is empty until its first match.
