@@ -97,6 +97,12 @@ std::vector<Input> Inputs() {
       {"text_several_segments", Text(150000), true},
       {"text_across_a_run", Text(600000), true},
       {"three_bytes_far_back", ShortCopiesFarBack(40000), false},
+      // Around the 16 bytes before a run's end that level 1 leaves to
+      // literals: its hash reads 8 bytes and its literal copy 16.
+      {"text_15", Text(15), false},
+      {"text_16", Text(16), false},
+      {"text_17", Text(17), false},
+      {"text_40", Text(40), false},
   };
 }
 
