@@ -3,8 +3,11 @@
 // whole-buffer road.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <thread>
 
 #include "archive/common/checksum.h"
 #include "archive/legacy/messages.h"
@@ -15,6 +18,8 @@
 #include "codec/encoder.h"
 #include "platform/fault_injection.h"
 #include "tests/test_support.h"
+#include "tuk/archive_reader.h"
+#include "tuk/pack.h"
 
 namespace tuk {
 namespace {
@@ -229,13 +234,16 @@ INSTANTIATE_TEST_SUITE_P(
 // Compressed piece by piece, a big file gets the payload the whole-file
 // encoder gives it, in its turn between the files queued around it; one
 // that turns out shorter than measured is left out and taken back, and
-// the files around it stay.
+// the files around it stay. So whether this thread reads its pieces or
+// the workers do.
 TEST(StreamedIo, BigInputFilesCompressInPieces) {
   test::ScratchDir dir;
   const Bytes file = BigFile(5);
   test::WriteFile(dir / "big.bin", file);
-  for (const uint32_t claimed : {static_cast<uint32_t>(file.size()),
-                                 static_cast<uint32_t>(file.size() + 1)}) {
+  for (const int road : {0, 1, 2, 3}) {
+    const bool workersRead = road >= 2;
+    const uint32_t claimed = static_cast<uint32_t>(file.size() + road % 2);
+    SCOPED_TRACE(workersRead ? "read by the workers" : "read here");
     test::MessageCapture capture;
     const Context context = capture.context();
     const LegacyEnvironment environment(context);
@@ -249,18 +257,24 @@ TEST(StreamedIo, BigInputFilesCompressInPieces) {
     std::vector<Entry> entries;
     ASSERT_TRUE(out.Open(archive.c_str(), platform::File::Mode::Write));
     ASSERT_TRUE(out.Write("head", 4));
-    platform::File input;
-    ASSERT_TRUE(input.Open((dir / "big.bin").c_str(), platform::File::Mode::Read));
     const Bytes before = test::RandomBytes(3000, 1), after = test::BytesOf("after");
     uint32_t skipped = 0;
     {
       EntryWriter writer(out, entries, settings, environment.env());
+      const auto add = [&](const std::string& name, uint32_t size) {
+        if (workersRead) {
+          auto input = std::make_shared<platform::RandomAccessFile>();
+          EXPECT_TRUE(input->Open((dir / "big.bin").c_str()));
+          return writer.AddOpened(dir / "big.bin", name, input, size);
+        }
+        platform::File input;
+        EXPECT_TRUE(input.Open((dir / "big.bin").c_str(), platform::File::Mode::Read));
+        return writer.AddOpened(dir / "big.bin", name, input, size);
+      };
       ASSERT_TRUE(writer.AddBytes("a", before.data(), before.size()).ok());
-      ASSERT_TRUE(writer.AddOpened(dir / "big.bin", "big.bin", input, claimed).ok());
-      platform::File again;  // follows the first while its last pieces are compressing
-      ASSERT_TRUE(again.Open((dir / "big.bin").c_str(), platform::File::Mode::Read));
-      const auto size = static_cast<uint32_t>(file.size());
-      ASSERT_TRUE(writer.AddOpened(dir / "big.bin", "again.bin", again, size).ok());
+      ASSERT_TRUE(add("big.bin", claimed).ok());
+      // The next follows while the first's last pieces are compressing.
+      ASSERT_TRUE(add("again.bin", static_cast<uint32_t>(file.size())).ok());
       ASSERT_TRUE(writer.AddBytes("z", after.data(), after.size()).ok());
       ASSERT_TRUE(writer.Flush().ok());
       skipped = writer.skipped();
@@ -292,6 +306,47 @@ TEST(StreamedIo, BigInputFilesCompressInPieces) {
       EXPECT_EQ(capture.Text(), "ERROR! inputFile: " + (dir / "big.bin") + "\n");
     }
   }
+}
+
+// A big file rewritten, its size kept, while the workers read its pieces
+// at once: each piece must be compressed behind the bytes the piece before
+// it gave, which are all the decoder has, so the entry always yields bytes
+// that match its checksum.
+TEST(StreamedIo, ABigFileRewrittenWhileItsPiecesAreReadStillMatchesItsChecksum) {
+  test::ScratchDir dir;
+  // Repeats short enough that matches reach back across each piece's start.
+  Bytes versions[2];
+  for (uint32_t seed : {0u, 1u}) {
+    const Bytes period = test::RandomBytes(3000, seed + 7);
+    while (versions[seed].size() < (4u << 20)) {
+      versions[seed].insert(versions[seed].end(), period.begin(), period.end());
+    }
+  }
+  const std::string path = dir / "src/big.bin";
+  test::WriteFile(path, versions[0]);
+  std::atomic<bool> packing{true};
+  std::thread rewriter([&] {
+    for (size_t turn = 1; packing; ++turn) {
+      std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+      const Bytes& bytes = versions[turn % 2];
+      file.write(reinterpret_cast<const char*>(bytes.data()),
+                 static_cast<std::streamsize>(bytes.size()));
+    }
+  });
+  for (int run = 0; run < 6; ++run) {
+    PackOptions options;
+    options.source = dir / "src";
+    options.archive = dir / "a.tuk";
+    options.level = 1;
+    options.threads = 2;
+    EXPECT_TRUE(Pack(options).ok());
+    ArchiveReader reader;
+    Bytes read;
+    ASSERT_TRUE(reader.Open(options.archive).ok());
+    EXPECT_TRUE(reader.Read(0, read).ok()) << "run " << run;
+  }
+  packing = false;
+  rewriter.join();
 }
 
 // Stored entries of 16 MiB and more are copied by the system while a

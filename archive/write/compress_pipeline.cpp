@@ -35,6 +35,9 @@ struct CompressPipeline::File {
   uint64_t checksum = 0;
   std::vector<uint8_t> bytes;                      // handed in; a file read by its job is not kept
   size_t size = 0;                                 // of the bytes, or of the file its job read
+  std::shared_ptr<const platform::RandomAccessFile> source;  // a piece's file, read by its job
+  uint64_t readFrom = 0;                           // where in source its window starts
+  uint64_t held = 0;                               // bytes it keeps in memory while in flight
   bool piece = false;                              // a piece of a big file
   size_t window = 0;                               // bytes before the first segment
   std::vector<std::vector<uint8_t>> runs;          // each run's streams
@@ -81,6 +84,16 @@ void CompressPipeline::ReadInput(File& file, std::vector<uint8_t>& buffer) {
   }
 }
 
+void CompressPipeline::ReadPiece(File& file) {
+  const size_t length = static_cast<size_t>(file.expected);
+  file.bytes.resize(length);
+  if (file.source->ReadAt(file.readFrom, file.bytes.data(), length) == length) {
+    file.size = length;
+  } else {
+    file.input = InputRead::kChanged;
+  }
+}
+
 void CompressPipeline::RunJob(File& file, size_t run, unsigned worker) {
   Scratch& scratch = scratch_[worker];
   bool failed = false;
@@ -88,7 +101,10 @@ void CompressPipeline::RunJob(File& file, size_t run, unsigned worker) {
     // A file the job reads stays in the worker's buffer, which the next
     // file reuses: no allocation, and no pages to fault in, per file.
     const uint8_t* data = file.bytes.data();
-    if (!file.path.empty()) {
+    if (file.source) {
+      ReadPiece(file);
+      data = file.bytes.data();
+    } else if (!file.path.empty()) {
       ReadInput(file, scratch.input);
       data = scratch.input.data();
     }
@@ -154,15 +170,30 @@ void CompressPipeline::SubmitPiece(std::vector<uint8_t> bytes, size_t window) {
   Queue(std::move(file));
 }
 
+void CompressPipeline::SubmitPieceOf(std::shared_ptr<const platform::RandomAccessFile> input,
+                                     uint64_t offset, size_t window, size_t length,
+                                     std::vector<uint8_t> buffer) {
+  auto file = std::make_shared<File>();
+  file->source = std::move(input);
+  file->readFrom = offset - window;
+  file->expected = window + length;
+  file->bytes = std::move(buffer);
+  file->window = window;
+  file->piece = true;
+  Queue(std::move(file));
+}
+
 void CompressPipeline::Queue(std::shared_ptr<File> file) {
-  // A file read by its job is one run: it holds at most kWholeEntryLimit.
-  const size_t runs = !file->path.empty()
-                          ? 1
-                          : (file->bytes.size() - file->window + kRunBytes - 1) / kRunBytes;
+  // What a job reads is one run: a file of at most kWholeEntryLimit, or a
+  // piece of one run.
+  const bool read = !file->path.empty() || file->source;
+  const size_t runs =
+      read ? 1 : (file->bytes.size() - file->window + kRunBytes - 1) / kRunBytes;
   file->runs.resize(runs);
   file->runLengths.resize(runs);
   file->pending = runs;
-  bytesInFlight_ += file->path.empty() ? file->bytes.size() : file->expected;
+  file->held = read ? file->expected : file->bytes.size();
+  bytesInFlight_ += file->held;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     files_.push_back(file);
@@ -198,30 +229,28 @@ std::shared_ptr<CompressPipeline::File> CompressPipeline::WaitForOldest() {
     std::lock_guard<std::mutex> lock(mutex_);
     files_.pop_front();
   }
-  bytesInFlight_ -= file->path.empty() ? file->bytes.size() : file->expected;
+  bytesInFlight_ -= file->held;
   return file;
 }
 
-bool CompressPipeline::TakeOldestPiece(std::vector<uint8_t>& streams,
-                                       std::vector<uint32_t>& lengths,
-                                       std::vector<uint8_t>* spent) {
+PieceTaken CompressPipeline::TakeOldestPiece(std::vector<uint8_t>& streams,
+                                             std::vector<uint32_t>& lengths,
+                                             std::vector<uint8_t>* spent) {
   const std::shared_ptr<File> file = WaitForOldest();
-  if (spent != nullptr) {
-    spent->swap(file->bytes);
-    spent->clear();
-  }
-  if (file->failed) return false;
+  if (spent != nullptr) spent->swap(file->bytes);
+  if (file->input != InputRead::kRead) return PieceTaken::kInputShort;
+  if (file->failed) return PieceTaken::kNoMemory;
   streams.clear();
   if (file->runs.size() == 1) {
     streams.swap(file->runs[0]);
     lengths.insert(lengths.end(), file->runLengths[0].begin(), file->runLengths[0].end());
-    return true;
+    return PieceTaken::kEncoded;
   }
   for (size_t run = 0; run < file->runs.size(); ++run) {
     streams.insert(streams.end(), file->runs[run].begin(), file->runs[run].end());
     lengths.insert(lengths.end(), file->runLengths[run].begin(), file->runLengths[run].end());
   }
-  return true;
+  return PieceTaken::kEncoded;
 }
 
 EncodedPayload CompressPipeline::TakeOldest() {

@@ -18,11 +18,22 @@
 
 namespace tuk {
 
+namespace platform {
+class RandomAccessFile;
+}
+
 // How reading a file a worker read went.
 enum class InputRead {
   kRead,
   kUnreadable,  // it could not be opened
   kChanged,     // its size is not what the scan measured: read it again another way
+};
+
+// How a piece of a big file came back.
+enum class PieceTaken {
+  kEncoded,
+  kNoMemory,    // memory ran out while compressing it
+  kInputShort,  // read by a worker, the file ended before the piece did
 };
 
 // One file's payload in pieces: the segment table, then the streams.
@@ -61,6 +72,11 @@ class CompressPipeline {
   // its start), then the piece, which starts a segment. Taken back with
   // TakeOldestPiece.
   void SubmitPiece(std::vector<uint8_t> bytes, size_t window);
+  // SubmitPiece for a piece a worker reads from input: the length bytes at
+  // offset, after the window bytes before them, read into buffer (reused
+  // when it is a piece's buffer back from the pipeline).
+  void SubmitPieceOf(std::shared_ptr<const platform::RandomAccessFile> input, uint64_t offset,
+                     size_t window, size_t length, std::vector<uint8_t> buffer);
   // True when the oldest file must be taken back before another is
   // submitted: this keeps a few files per thread in memory, never a tree.
   bool Full() const;
@@ -71,12 +87,13 @@ class CompressPipeline {
   // Waits for the oldest submitted file and hands its payload over.
   EncodedPayload TakeOldest();
   // Waits for the oldest submitted piece and hands its segment streams
-  // over, appending each stream's length to lengths; false when memory ran
-  // out while compressing it. With spent, the piece's own buffer comes
-  // back too, emptied, to gather the next piece in (its pages already
+  // over, appending each stream's length to lengths. With spent, the
+  // piece's own buffer comes back too, holding its window and its bytes,
+  // to check them and to gather the next piece in (its pages already
   // mapped).
-  bool TakeOldestPiece(std::vector<uint8_t>& streams, std::vector<uint32_t>& lengths,
-                       std::vector<uint8_t>* spent = nullptr);
+  PieceTaken TakeOldestPiece(std::vector<uint8_t>& streams, std::vector<uint32_t>& lengths,
+                             std::vector<uint8_t>* spent = nullptr);
+  int level() const { return level_; }
 
  private:
   struct File;
@@ -89,6 +106,7 @@ class CompressPipeline {
   };
   void RunJob(File& file, size_t run, unsigned worker);
   static void ReadInput(File& file, std::vector<uint8_t>& buffer);
+  static void ReadPiece(File& file);
   static void EncodeRun(File& file, size_t run, SegmentEncoder& encoder, const uint8_t* data,
                         std::vector<uint8_t>& scratch);
 

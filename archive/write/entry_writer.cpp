@@ -84,7 +84,10 @@ class PayloadStream {
     while (length > 0) {
       const size_t capacity = pipeline_ != nullptr ? window_ + kPieceSize : kBlockSize;
       if (piece_.empty()) {
-        if (spare_.capacity() >= capacity) piece_.swap(spare_);
+        if (spare_.capacity() >= capacity) {
+          piece_.swap(spare_);
+          piece_.clear();
+        }
         try {
           piece_.reserve(capacity);
         } catch (const std::bad_alloc&) {
@@ -100,6 +103,32 @@ class PayloadStream {
     }
     return Status();
   }
+
+  // Feeds the whole file, in pieces the pipeline's workers read from input
+  // and compress, so this thread never touches the bytes but to take their
+  // checksum. A file found shorter than the entry's size fails, with
+  // InputShort(), now or when its pieces are written.
+  Status ReadOnWorkers(std::shared_ptr<const platform::RandomAccessFile> input) {
+    readByWorkers_ = true;
+    for (uint64_t offset = 0; offset < entry_.size; offset += kPieceSize) {
+      const size_t length =
+          static_cast<size_t>(std::min<uint64_t>(kPieceSize, entry_.size - offset));
+      const size_t window = offset == 0 ? 0 : kWindow;
+      try {
+        pipeline_->SubmitPieceOf(input, offset, window, length, std::move(spare_));
+        ++queued_;
+      } catch (const std::bad_alloc&) {
+        return Status(Errc::kNoMemory, "no memory for " + entry_.name);
+      }
+      spare_ = std::vector<uint8_t>();
+      while (pipeline_->Full()) TUK_FORWARD_IF_ERROR(WriteOldestPiece());
+    }
+    fed_ = entry_.size;
+    return Status();
+  }
+
+  // Whether a file read on the workers turned out shorter than its entry.
+  bool InputShort() const { return inputShort_; }
 
   // Ends the bytes: fails when fewer came than the entry's size. Pieces
   // that follow files ahead on a shared pipeline may still be compressing
@@ -123,9 +152,15 @@ class PayloadStream {
   Status WriteOldestPiece() {
     TUK_FORWARD_IF_ERROR(Start());
     --queued_;
-    if (!pipeline_->TakeOldestPiece(streams_, lengths_, &spare_)) {
-      return Status(Errc::kNoMemory, "no memory for " + entry_.name);
+    const size_t before = lengths_.size();
+    switch (pipeline_->TakeOldestPiece(streams_, lengths_, &spare_)) {
+      case PieceTaken::kEncoded: break;
+      case PieceTaken::kNoMemory: return Status(Errc::kNoMemory, "no memory for " + entry_.name);
+      case PieceTaken::kInputShort:
+        inputShort_ = true;
+        return Status(Errc::kIo, entry_.name + " came short");
     }
+    if (readByWorkers_) TUK_FORWARD_IF_ERROR(CheckRead(before));
     stored_ += streams_.size();
     TUK_FORWARD_IF_ERROR(Fits());
     return out_.WriteThrough(streams_.data(), streams_.size()) ? Status() : WriteFailed();
@@ -204,6 +239,32 @@ class PayloadStream {
     return out_.Write(table.data(), table.size()) ? Status() : WriteFailed();
   }
 
+  // A piece a worker read (in spare_: its window, then its bytes) must
+  // carry the bytes its predecessor read as its window: the decoder has
+  // only those. Where the file changed in between, it is compressed again
+  // here, behind the bytes the decoder will have. Its bytes then go into
+  // the checksum, in order.
+  Status CheckRead(size_t lengthsBefore) {
+    const size_t window = previous_.empty() ? 0 : kWindow;
+    const uint8_t* const expected = previous_.data() + previous_.size() - window;
+    if (window != 0 && std::memcmp(spare_.data(), expected, window) != 0) {
+      std::copy(expected, expected + window, spare_.begin());
+      lengths_.resize(lengthsBefore);
+      CompressPipeline alone(pipeline_->level(), 1);
+      try {
+        alone.SubmitPiece(std::move(spare_), window);
+      } catch (const std::bad_alloc&) {
+        return Status(Errc::kNoMemory, "no memory for " + entry_.name);
+      }
+      if (alone.TakeOldestPiece(streams_, lengths_, &spare_) != PieceTaken::kEncoded) {
+        return Status(Errc::kNoMemory, "no memory for " + entry_.name);
+      }
+    }
+    if (checksum_) checksumStream_.Update(spare_.data() + window, spare_.size() - window);
+    previous_.swap(spare_);
+    return Status();
+  }
+
   Status Fits() const {
     return uint64_t{entry_.offset} + stored_ > kMaxArchiveSize
                ? Status(Errc::kTooLarge, "the archive would pass 4 GiB")
@@ -248,12 +309,15 @@ class PayloadStream {
   std::function<Status()> writeAhead_;
   bool started_ = false;
   bool aheadFailed_ = false;
+  bool readByWorkers_ = false;
+  bool inputShort_ = false;
   ChecksumStream checksumStream_;
   uint64_t fed_ = 0;
   uint64_t stored_ = 0;
   std::vector<uint8_t> piece_;        // bytes gathered for the next block or piece
   std::vector<uint8_t> windowBytes_;  // the 32 KiB before it
   std::vector<uint8_t> spare_;        // a piece's buffer back from the pipeline, for the next
+  std::vector<uint8_t> previous_;     // the last piece the workers read, with its window
   size_t window_ = 0;
   size_t queued_ = 0;                 // pieces on the pipeline
   std::vector<uint8_t> streams_;
@@ -292,7 +356,11 @@ bool EntryWriter::OpenInput(const std::string& path, const std::string& name,
     Skip(Event::kInputUnreadable, path);
     return false;
   }
-  const int64_t measured = input.Length();
+  return Admit(path, name, input.Length(), size);
+}
+
+bool EntryWriter::Admit(const std::string& path, const std::string& name, int64_t measured,
+                        uint32_t& size) {
   // A size that cannot be taken reads as the largest 32-bit value.
   const uint64_t length = measured < 0 ? 0xFFFFFFFFu : static_cast<uint64_t>(measured);
   if (length >= kMaxInputFileSize) {
@@ -325,9 +393,21 @@ Status EntryWriter::TakeBack(const Entry& entry) {
 
 Status EntryWriter::AddFile(const std::string& path, const std::string& name,
                             std::optional<uint64_t> scannedSize) {
-  // A small file the scan measured, compressed: a worker reads it, takes
-  // its checksum and compresses it; this thread only writes payloads.
-  if (scannedSize && *scannedSize <= kWholeEntryLimit && Compressing()) {
+  if (Compressing()) {
+    if (!scannedSize || *scannedSize > kWholeEntryLimit) {
+      auto input = std::make_shared<platform::RandomAccessFile>();
+      uint32_t size = 0;
+      if (!input->Open(path.c_str())) {
+        Skip(Event::kInputUnreadable, path);
+        return Status();
+      }
+      if (!Admit(path, name, static_cast<int64_t>(input->Length()), size)) return Status();
+      // A big file: the workers read its pieces as well.
+      if (size > kWholeEntryLimit) return AddOpened(path, name, std::move(input), size);
+      scannedSize = size;
+    }
+    // A small file: a worker reads it, takes its checksum and compresses
+    // it; this thread only writes payloads.
     try {
       pipeline_->SubmitFile(path, name, *scannedSize);
     } catch (const std::bad_alloc&) {
@@ -338,8 +418,7 @@ Status EntryWriter::AddFile(const std::string& path, const std::string& name,
   }
   // A small file the scan measured: one open, one read and one close,
   // where measuring it again would cost a call more.
-  if (scannedSize && *scannedSize <= kWholeEntryLimit && !Compressing() &&
-      buffer_.Grow(kWholeEntryLimit + 1)) {
+  if (scannedSize && *scannedSize <= kWholeEntryLimit && buffer_.Grow(kWholeEntryLimit + 1)) {
     size_t got = 0;
     if (!platform::ReadFileStart(path.c_str(), buffer_.bytes.get(), *scannedSize + 1, got)) {
       Skip(Event::kInputUnreadable, path);
@@ -356,6 +435,37 @@ Status EntryWriter::AddFile(const std::string& path, const std::string& name,
   uint32_t size = 0;
   if (!OpenInput(path, name, input, size)) return Status();
   return AddOpened(path, name, input, size);
+}
+
+Status EntryWriter::AddOpened(const std::string& path, const std::string& name,
+                              std::shared_ptr<const platform::RandomAccessFile> input,
+                              uint32_t size) {
+  if (!Compressing() || size <= kWholeEntryLimit) {
+    return Status(Errc::kInvalidArgument, "only big inputs are read on the workers: " + name);
+  }
+  Entry entry;
+  entry.name = name;
+  entry.size = size;
+  auto stream = std::make_unique<PayloadStream>(out_, pipeline_.get(), entry, settings_.checksums,
+                                                WriteAhead(pipeline_.get()));
+  TUK_FORWARD_IF_ERROR(stream->Begin(settings_.mode));
+  const Status read = stream->ReadOnWorkers(std::move(input));
+  // Only this file's own pieces leave it out; a file ahead that could not
+  // be compressed fails the archive, as it would have in its turn.
+  if (stream->InputShort()) return LeaveOut(*stream, path, Event::kInputUnreadable);
+  if (read.code() == Errc::kNoMemory && !stream->AheadFailed()) {
+    return LeaveOut(*stream, path, Event::kInputNoMemory);
+  }
+  TUK_FORWARD_IF_ERROR(read);
+  finishingPath_ = path;
+  return EndStream(std::move(stream));
+}
+
+Status EntryWriter::LeaveOut(PayloadStream& stream, const std::string& path, Event why) {
+  TUK_FORWARD_IF_ERROR(stream.Abandon());
+  TUK_FORWARD_IF_ERROR(TakeBack(stream.entry()));
+  Skip(why, path);
+  return Status();
 }
 
 Status EntryWriter::AddOpened(const std::string& path, const std::string& name,
@@ -508,10 +618,8 @@ Status EntryWriter::AddStreamed(const std::string& path, const std::string& name
   if (left) {
     // Shrank while it was read, or memory could not hold a piece of it:
     // left out, and what was written of it taken back.
-    TUK_FORWARD_IF_ERROR(payload.Abandon());
-    TUK_FORWARD_IF_ERROR(TakeBack(payload.entry()));
-    Skip(block.ok() && fed.ok() ? Event::kInputUnreadable : Event::kInputNoMemory, path);
-    return Status();
+    return LeaveOut(payload, path,
+                    block.ok() && fed.ok() ? Event::kInputUnreadable : Event::kInputNoMemory);
   }
   input.Close();
   return EndStream(std::move(stream));
@@ -662,7 +770,13 @@ Status EntryWriter::WriteFinished(Until until) {
   while (pipeline_ && more()) {
     // While a streamed payload is finishing, the oldest are its pieces.
     if (finishing_ != nullptr) {
-      TUK_FORWARD_IF_ERROR(finishing_->WriteOldestPiece());
+      const Status wrote = finishing_->WriteOldestPiece();
+      if (finishing_->InputShort()) {
+        const std::unique_ptr<PayloadStream> shrunk = std::move(finishing_);
+        TUK_FORWARD_IF_ERROR(LeaveOut(*shrunk, finishingPath_, Event::kInputUnreadable));
+        continue;
+      }
+      TUK_FORWARD_IF_ERROR(wrote);
       if (!finishing_->Pending()) {
         const std::unique_ptr<PayloadStream> done = std::move(finishing_);
         TUK_FORWARD_IF_ERROR(done->Finish(entries_));

@@ -7,6 +7,7 @@
 // Inputs up to kWholeEntryLimit are read and encoded whole; larger ones
 // pass through in blocks, or are compressed in pieces of 16 segments with
 // the 32 KiB before each, so memory stays bounded whatever their size.
+// Compressing, the workers read the input files themselves.
 // Compressed payloads are made on worker threads (CompressPipeline) and
 // written in order, so the archive's bytes never depend on the threads.
 #pragma once
@@ -58,6 +59,10 @@ class EntryWriter {
   // that then gives fewer is left out and what was written of it taken back.
   Status AddOpened(const std::string& path, const std::string& name, platform::File& input,
                    uint32_t size);
+  // The same for a big input when compressing: the pipeline's workers read
+  // its pieces, so the bytes never pass through this thread.
+  Status AddOpened(const std::string& path, const std::string& name,
+                   std::shared_ptr<const platform::RandomAccessFile> input, uint32_t size);
   // Appends size bytes from memory as the entry name.
   Status AddBytes(const std::string& name, const uint8_t* data, size_t size);
   // Appends entry of another archive (read from source) as the entry name:
@@ -87,10 +92,16 @@ class EntryWriter {
   // Opens and measures an input file; false (reported) when it is left out.
   bool OpenInput(const std::string& path, const std::string& name, platform::File& input,
                  uint32_t& size);
+  // Whether an input measured as measured bytes (negative: unknown) can be
+  // stored under name; false (reported) when it is left out.
+  bool Admit(const std::string& path, const std::string& name, int64_t measured, uint32_t& size);
   bool NameFits(const std::string& path, const std::string& name);
   Status AddWhole(const std::string& name, const uint8_t* data, uint32_t size);
   Status AddStreamed(const std::string& path, const std::string& name, platform::File& input,
                      uint32_t size, CompressPipeline* pipeline);
+  // Leaves out the input at path whose payload stream could not be
+  // completed: what was written of it is taken back, and why is told.
+  Status LeaveOut(PayloadStream& stream, const std::string& path, Event why);
   // A file a worker found changed in size since the scan.
   Status AddChanged(const std::string& path, const std::string& name);
   // Writes the oldest payloads compressed: while the pipeline is full, up
@@ -117,6 +128,7 @@ class EntryWriter {
   std::vector<uint8_t> streams_;     // its segment streams in mode 1
   std::unique_ptr<CompressPipeline> pipeline_;
   std::unique_ptr<PayloadStream> finishing_;  // a streamed payload whose last pieces are queued
+  std::string finishingPath_;                 // the input it comes from, when the workers read it
   uint32_t skipped_ = 0;
   Event lastSkip_ = Event::kInputUnreadable;
 };
