@@ -7,7 +7,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+
 #include <cstdio>
+#include <filesystem>
 #include <vector>
 
 #include "archive/format/layout.h"
@@ -114,6 +117,45 @@ TEST(Engine, WorkersReadingInputsTellWhatChangedInItsTurn) {
   EXPECT_EQ(larger, test::RandomBytes(5000, 1));
   ASSERT_TRUE(reader.Read(2, shorter).ok());
   EXPECT_EQ(shorter, test::BytesOf("last"));
+}
+
+// Listing a tree on several threads gathers and tells what one thread
+// does, in the same order: files before subdirectories, each level in
+// name order, what cannot be packed named where it lies.
+TEST(Engine, AScanOnThreadsGathersWhatOneThreadDoes) {
+  test::ScratchDir dir;
+  const std::string src = dir / "src";
+  for (const char* path : {"b/y/deep/1", "b/y/deep/2", "b/x/3", "a/4", "top", "c/d/e/f/5"}) {
+    test::WriteFile(src + "/" + path, path);
+  }
+  std::filesystem::create_symlink(src + "/gone", src + "/b/dangling");
+  std::filesystem::create_directory_symlink(src + "/b", src + "/a/loop");
+  ASSERT_EQ(mkfifo((src + "/c/pipe").c_str(), 0600), 0);
+  std::string tooLong = src + "/c/d";  // a path past what an archive can name
+  while (tooLong.size() < kPathBufferSize) tooLong += "/" + std::string(60, 'n');
+  std::filesystem::create_directories(tooLong);
+  test::WriteFile(tooLong + "/6", "6");
+
+  std::vector<std::string> told;
+  std::vector<std::vector<std::string>> names;
+  for (const unsigned threads : {1u, 4u}) {
+    test::MessageCapture capture;
+    const Context context = capture.context();
+    const LegacyEnvironment environment(context);
+    GatheredFiles files;
+    scanDirectory(files, environment.env(), src.c_str(), threads);
+    names.emplace_back();
+    for (uint32_t i = 0; i < files.names.Count(); ++i) names.back().push_back(files.names.Get(i));
+    EXPECT_EQ(files.skipped, 3u);
+    EXPECT_EQ(files.sizes, (std::vector<uint64_t>{3, 3, 5, 10, 10, 9}));
+    told.push_back(capture.Text());
+  }
+  EXPECT_EQ(names[0], (std::vector<std::string>{src + "/top", src + "/a/4", src + "/b/x/3",
+                                                 src + "/b/y/deep/1", src + "/b/y/deep/2",
+                                                 src + "/c/d/e/f/5"}));
+  EXPECT_EQ(names[1], names[0]);
+  EXPECT_EQ(told[1], told[0]);
+  EXPECT_NE(told[0].find(src + "/b/dangling"), std::string::npos) << told[0];
 }
 
 // The largest resident memory of the program run with args, in KiB.

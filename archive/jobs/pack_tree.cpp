@@ -96,7 +96,7 @@ Status Prepare(const PackOptions& options, const Environment& env, Prepared& pre
 
   prepared.files.reset(new (std::nothrow) GatheredFiles());
   if (!prepared.files) return Status(Errc::kNoMemory, "no memory to gather the files");
-  scanDirectory(*prepared.files, env, source.c_str());
+  scanDirectory(*prepared.files, env, source.c_str(), request.payloads.threads);
   const Status selected = Select(options, request, *prepared.files);
   if (!selected.ok()) return selected;
   if (prepared.files->names.Count() == 0) {

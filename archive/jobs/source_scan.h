@@ -28,8 +28,11 @@ struct GatheredFiles {
 // cannot be listed gathers nothing, silently; a subdirectory that cannot
 // be listed, a path too long and anything that is neither file nor
 // directory are reported (kDirectoryUnlisted, kInputPathTooLong,
-// kInputUnreadable) and counted as left out.
-void scanDirectory(GatheredFiles& files, const Environment& env, const char* directory);
+// kInputUnreadable) and counted as left out. With threads, the listings
+// are taken on that many threads first; what is gathered and told is the
+// same.
+void scanDirectory(GatheredFiles& files, const Environment& env, const char* directory,
+                   unsigned threads = 1);
 
 // Whether path is directory itself or lies below it, comparing whole
 // components of both paths once resolved (links, "." and ".." followed as
