@@ -85,8 +85,10 @@ void CompressPipeline::ReadInput(File& file, std::vector<uint8_t>& buffer) {
 }
 
 void CompressPipeline::ReadPiece(File& file) {
+  // A buffer used before keeps its size, which holds any piece: growing it
+  // only where it is too small spares filling it with zeros to read over.
   const size_t length = static_cast<size_t>(file.expected);
-  file.bytes.resize(length);
+  if (file.bytes.size() < length) file.bytes.resize(std::max(length, kSegmentSize - 1 + kRunBytes));
   if (file.source->ReadAt(file.readFrom, file.bytes.data(), length) == length) {
     file.size = length;
   } else {

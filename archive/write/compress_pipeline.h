@@ -88,9 +88,9 @@ class CompressPipeline {
   EncodedPayload TakeOldest();
   // Waits for the oldest submitted piece and hands its segment streams
   // over, appending each stream's length to lengths. With spent, the
-  // piece's own buffer comes back too, holding its window and its bytes,
-  // to check them and to gather the next piece in (its pages already
-  // mapped).
+  // piece's own buffer comes back too, starting with its window and its
+  // bytes (a buffer a worker read into may hold more after them), to
+  // check them and to gather the next piece in (its pages already mapped).
   PieceTaken TakeOldestPiece(std::vector<uint8_t>& streams, std::vector<uint32_t>& lengths,
                              std::vector<uint8_t>* spent = nullptr);
   int level() const { return level_; }

@@ -53,6 +53,11 @@ class PayloadStream {
         checksum_(checksum),
         writeAhead_(std::move(writeAhead)) {}
 
+  ~PayloadStream() {
+    Recycle(previous_);
+    Recycle(spare_);
+  }
+
   // Prepares what comes before the bytes: a segment table, or its room.
   // A compressed payload starts when its first piece is written.
   Status Begin(uint32_t mode) {
@@ -108,19 +113,26 @@ class PayloadStream {
   // and compress, so this thread never touches the bytes but to take their
   // checksum. A file found shorter than the entry's size fails, with
   // InputShort(), now or when its pieces are written.
-  Status ReadOnWorkers(std::shared_ptr<const platform::RandomAccessFile> input) {
+  // The pieces' buffers come from spares, and go back there.
+  Status ReadOnWorkers(std::shared_ptr<const platform::RandomAccessFile> input,
+                       std::vector<std::vector<uint8_t>>& spares) {
     readByWorkers_ = true;
+    spares_ = &spares;
     for (uint64_t offset = 0; offset < entry_.size; offset += kPieceSize) {
       const size_t length =
           static_cast<size_t>(std::min<uint64_t>(kPieceSize, entry_.size - offset));
       const size_t window = offset == 0 ? 0 : kWindow;
+      std::vector<uint8_t> buffer;
+      if (!spares.empty()) {
+        buffer.swap(spares.back());
+        spares.pop_back();
+      }
       try {
-        pipeline_->SubmitPieceOf(input, offset, window, length, std::move(spare_));
+        pipeline_->SubmitPieceOf(input, offset, window, length, std::move(buffer));
         ++queued_;
       } catch (const std::bad_alloc&) {
         return Status(Errc::kNoMemory, "no memory for " + entry_.name);
       }
-      spare_ = std::vector<uint8_t>();
       while (pipeline_->Full()) TUK_FORWARD_IF_ERROR(WriteOldestPiece());
     }
     fed_ = entry_.size;
@@ -245,10 +257,13 @@ class PayloadStream {
   // here, behind the bytes the decoder will have. Its bytes then go into
   // the checksum, in order.
   Status CheckRead(size_t lengthsBefore) {
-    const size_t window = previous_.empty() ? 0 : kWindow;
-    const uint8_t* const expected = previous_.data() + previous_.size() - window;
+    const size_t window = checked_ == 0 ? 0 : kWindow;
+    const size_t length =
+        static_cast<size_t>(std::min<uint64_t>(kPieceSize, entry_.size - checked_));
+    const uint8_t* const expected = previous_.data() + previousEnd_ - window;
     if (window != 0 && std::memcmp(spare_.data(), expected, window) != 0) {
       std::copy(expected, expected + window, spare_.begin());
+      spare_.resize(window + length);
       lengths_.resize(lengthsBefore);
       CompressPipeline alone(pipeline_->level(), 1);
       try {
@@ -260,9 +275,22 @@ class PayloadStream {
         return Status(Errc::kNoMemory, "no memory for " + entry_.name);
       }
     }
-    if (checksum_) checksumStream_.Update(spare_.data() + window, spare_.size() - window);
+    if (checksum_) checksumStream_.Update(spare_.data() + window, length);
+    checked_ += length;
+    previousEnd_ = window + length;
     previous_.swap(spare_);
+    Recycle(spare_);
     return Status();
+  }
+
+  // Hands a piece's buffer on for the next piece read, its pages mapped.
+  void Recycle(std::vector<uint8_t>& buffer) {
+    if (spares_ == nullptr || buffer.capacity() == 0) return;
+    try {
+      spares_->push_back(std::move(buffer));
+    } catch (const std::bad_alloc&) {
+    }
+    buffer = std::vector<uint8_t>();
   }
 
   Status Fits() const {
@@ -318,6 +346,9 @@ class PayloadStream {
   std::vector<uint8_t> windowBytes_;  // the 32 KiB before it
   std::vector<uint8_t> spare_;        // a piece's buffer back from the pipeline, for the next
   std::vector<uint8_t> previous_;     // the last piece the workers read, with its window
+  size_t previousEnd_ = 0;            // where its bytes end in it
+  uint64_t checked_ = 0;              // bytes of the pieces taken so far
+  std::vector<std::vector<uint8_t>>* spares_ = nullptr;  // buffers for the workers to read into
   size_t window_ = 0;
   size_t queued_ = 0;                 // pieces on the pipeline
   std::vector<uint8_t> streams_;
@@ -449,7 +480,7 @@ Status EntryWriter::AddOpened(const std::string& path, const std::string& name,
   auto stream = std::make_unique<PayloadStream>(out_, pipeline_.get(), entry, settings_.checksums,
                                                 WriteAhead(pipeline_.get()));
   TUK_FORWARD_IF_ERROR(stream->Begin(settings_.mode));
-  const Status read = stream->ReadOnWorkers(std::move(input));
+  const Status read = stream->ReadOnWorkers(std::move(input), pieceBuffers_);
   // Only this file's own pieces leave it out; a file ahead that could not
   // be compressed fails the archive, as it would have in its turn.
   if (stream->InputShort()) return LeaveOut(*stream, path, Event::kInputUnreadable);

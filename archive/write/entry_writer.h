@@ -126,6 +126,8 @@ class EntryWriter {
   const Environment env_;
   GrowingBuffer buffer_;             // one input file, read whole
   std::vector<uint8_t> streams_;     // its segment streams in mode 1
+  // Buffers the workers read big files' pieces into, kept from file to file.
+  std::vector<std::vector<uint8_t>> pieceBuffers_;
   std::unique_ptr<CompressPipeline> pipeline_;
   std::unique_ptr<PayloadStream> finishing_;  // a streamed payload whose last pieces are queued
   std::string finishingPath_;                 // the input it comes from, when the workers read it
