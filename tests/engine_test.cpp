@@ -122,7 +122,7 @@ TEST(Engine, WorkersReadingInputsTellWhatChangedInItsTurn) {
 // Listing a tree on several threads gathers and tells what one thread
 // does, in the same order: files before subdirectories, each level in
 // name order, what cannot be packed named where it lies.
-TEST(Engine, AScanOnThreadsGathersWhatOneThreadDoes) {
+TEST(ThreadedScan, GathersWhatOneThreadDoes) {
   test::ScratchDir dir;
   const std::string src = dir / "src";
   for (const char* path : {"b/y/deep/1", "b/y/deep/2", "b/x/3", "a/4", "top", "c/d/e/f/5"}) {
