@@ -6,12 +6,13 @@
 #include <memory>
 #include <mutex>
 #include <new>
-#include <system_error>
 #include <string>
+#include <system_error>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "archive/common/names.h"
-#include "archive/common/thread_pool.h"
 #include "archive/format/layout.h"
 #include "platform/platform.h"
 
@@ -61,6 +62,7 @@ void GatherFiles(GatheredFiles& files, const Environment& env, const std::string
 // listing order. One that could not be taken ahead (memory ran out) is
 // listed again in its turn.
 struct Listed {
+  bool done = false;  // the lister is through with it (under its mutex)
   bool ready = false;
   bool ok = false;
   std::vector<platform::DirEntry> listing;
@@ -84,55 +86,80 @@ bool IsSubdirectory(const platform::DirEntry& item) {
   return item.isDirectory && item.name != "." && item.name != "..";
 }
 
-// Takes the listings of a whole tree on a pool's threads, the caller's
-// among them. Nothing is told here: the scan tells what it finds as it
-// walks the listings in order, as it would have listing them itself.
+// Takes the listings of a whole tree on threads of its own, ahead of the
+// scan, which walks them in order as they come. The newest directory found
+// is listed first, so the listings come about in the order the scan walks
+// them. Nothing is told here: the scan tells what it finds, as it would
+// have listing the directories itself.
 class TreeLister {
  public:
-  TreeLister(const platform::Disk& disk, unsigned threads) : disk_(disk), pool_(threads - 1) {}
-
-  void ListAll(const std::string& directory, Listed& root) {
-    Queue(directory, "", root);
-    const unsigned caller = pool_.Workers();
-    for (;;) {
-      if (pool_.RunOne(caller)) continue;
-      std::unique_lock<std::mutex> lock(mutex_);
-      done_.wait(lock, [this] { return pending_ == 0 || queued_ != 0; });
-      if (pending_ == 0) return;
+  TreeLister(const platform::Disk& disk, unsigned threads, const std::string& directory,
+             Listed& root)
+      : disk_(disk) {
+    stack_.emplace_back(directory, &root);
+    try {
+      for (unsigned i = 0; i < threads; ++i) threads_.emplace_back([this] { Work(); });
+    } catch (const std::system_error&) {
+      // Fewer threads; with none, the scan lists every directory itself.
+      if (threads_.empty()) root.done = true;
     }
+  }
+
+  ~TreeLister() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stopping_ = true;
+    }
+    work_.notify_all();
+    for (std::thread& thread : threads_) thread.join();
+  }
+
+  TreeLister(const TreeLister&) = delete;
+  TreeLister& operator=(const TreeLister&) = delete;
+
+  // Waits until the lister is through with node.
+  void Wait(Listed& node) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    awaited_ = &node;
+    done_.wait(lock, [&node] { return node.done; });
+    awaited_ = nullptr;
   }
 
  private:
-  // Queues the listing of prefix + name; one that cannot be queued is
-  // left for the scan to take in its turn.
-  void Queue(const std::string& prefix, const std::string& name, Listed& node) {
-    {
+  void Work() {
+    for (;;) {
+      std::pair<std::string, Listed*> next;
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        work_.wait(lock, [this] { return stopping_ || !stack_.empty(); });
+        if (stack_.empty()) return;
+        next = std::move(stack_.back());
+        stack_.pop_back();
+      }
+      Listed& node = *next.second;
+      std::string prefix;
+      List(next.first, node, prefix);
       std::lock_guard<std::mutex> lock(mutex_);
-      ++pending_;
-      ++queued_;
-    }
-    try {
-      pool_.Submit([this, directory = prefix + name, &node](unsigned) {
-        {
-          std::lock_guard<std::mutex> lock(mutex_);
-          --queued_;
+      // The first subdirectory goes on top: it is walked first.
+      size_t k = node.subdirectories.size();
+      try {
+        for (auto item = node.listing.rbegin(); item != node.listing.rend(); ++item) {
+          if (!IsSubdirectory(*item)) continue;
+          stack_.emplace_back(prefix + item->name, node.subdirectories[k - 1].get());
+          --k;
         }
-        List(directory, node);
-        {
-          std::lock_guard<std::mutex> lock(mutex_);
-          --pending_;
-        }
-        done_.notify_all();
-      });
-    } catch (const std::bad_alloc&) {
-      std::lock_guard<std::mutex> lock(mutex_);
-      --pending_;
-      --queued_;
+      } catch (const std::bad_alloc&) {
+        // Those not stacked are listed by the scan in their turn.
+        for (size_t i = 0; i < k; ++i) node.subdirectories[i]->done = true;
+      }
+      node.done = true;
+      if (awaited_ == &node) done_.notify_all();
+      if (k != node.subdirectories.size()) work_.notify_all();
     }
   }
 
-  void List(const std::string& directory, Listed& node) {
-    std::string pattern, prefix;
+  void List(const std::string& directory, Listed& node, std::string& prefix) const {
+    std::string pattern;
     try {
       if (!PatternFor(directory.c_str(), pattern, prefix)) return;
       node.ok = disk_.List(pattern.c_str(), node.listing);
@@ -141,27 +168,25 @@ class TreeLister {
       }
       node.ready = true;
     } catch (const std::bad_alloc&) {
+      node.ready = false;
       node.subdirectories.clear();
-      return;
-    }
-    size_t k = 0;
-    for (const platform::DirEntry& item : node.listing) {
-      if (IsSubdirectory(item)) Queue(prefix, item.name, *node.subdirectories[k++]);
     }
   }
 
   const platform::Disk& disk_;
   std::mutex mutex_;
+  std::condition_variable work_;
   std::condition_variable done_;
-  size_t pending_ = 0;  // directories not yet listed
-  size_t queued_ = 0;   // of them, those no thread has taken
-  ThreadPool pool_;
+  std::vector<std::pair<std::string, Listed*>> stack_;  // directories to list, newest last
+  const Listed* awaited_ = nullptr;                      // the node the scan waits for
+  bool stopping_ = false;
+  std::vector<std::thread> threads_;  // last: joined before anything they use goes away
 };
 
 // Gathers the tree below directory, taking its listings from ahead where
-// they were taken.
+// the lister took them.
 void ScanTree(GatheredFiles& files, const Environment& env, const char* directory,
-              bool topLevel, Listed* ahead) {
+              bool topLevel, Listed* ahead, TreeLister* lister) {
   std::string pattern, prefix;
   if (!PatternFor(directory, pattern, prefix)) {
     env.Tell(Event::kInputPathTooLong, pattern);
@@ -172,6 +197,7 @@ void ScanTree(GatheredFiles& files, const Environment& env, const char* director
   // One listing serves both passes: the files first, then the
   // subdirectories with their whole subtrees, in listing order.
   std::vector<platform::DirEntry> own;
+  if (ahead != nullptr) lister->Wait(*ahead);
   if (ahead != nullptr && !ahead->ready) ahead = nullptr;
   const bool listed = ahead != nullptr ? ahead->ok : env.disk->List(pattern.c_str(), own);
   const std::vector<platform::DirEntry>& listing = ahead != nullptr ? ahead->listing : own;
@@ -186,8 +212,9 @@ void ScanTree(GatheredFiles& files, const Environment& env, const char* director
   size_t k = 0;
   for (const platform::DirEntry& item : listing) {
     if (!IsSubdirectory(item)) continue;
-    Listed* next = ahead != nullptr ? ahead->subdirectories[k++].get() : nullptr;
-    ScanTree(files, env, (prefix + item.name).c_str(), false, next);
+    std::unique_ptr<Listed> next;
+    if (ahead != nullptr) next.swap(ahead->subdirectories[k++]);
+    ScanTree(files, env, (prefix + item.name).c_str(), false, next.get(), lister);
   }
 }
 
@@ -196,15 +223,12 @@ void ScanTree(GatheredFiles& files, const Environment& env, const char* director
 void scanDirectory(GatheredFiles& files, const Environment& env, const char* directory,
                    unsigned threads) {
   if (threads <= 1) {
-    ScanTree(files, env, directory, true, nullptr);
+    ScanTree(files, env, directory, true, nullptr, nullptr);
     return;
   }
   Listed root;
-  {
-    TreeLister lister(*env.disk, threads);
-    lister.ListAll(directory, root);
-  }
-  ScanTree(files, env, directory, true, &root);
+  TreeLister lister(*env.disk, threads, directory, root);
+  ScanTree(files, env, directory, true, &root, &lister);
 }
 
 bool PathIsInside(const std::string& path, const std::string& directory) {

@@ -28,9 +28,9 @@ struct GatheredFiles {
 // cannot be listed gathers nothing, silently; a subdirectory that cannot
 // be listed, a path too long and anything that is neither file nor
 // directory are reported (kDirectoryUnlisted, kInputPathTooLong,
-// kInputUnreadable) and counted as left out. With threads, the listings
-// are taken on that many threads first; what is gathered and told is the
-// same.
+// kInputUnreadable) and counted as left out. With threads, that many
+// threads take the listings ahead of the walk; what is gathered and told
+// is the same.
 void scanDirectory(GatheredFiles& files, const Environment& env, const char* directory,
                    unsigned threads = 1);
 
