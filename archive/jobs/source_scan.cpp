@@ -187,6 +187,8 @@ class TreeLister {
 // the lister took them.
 void ScanTree(GatheredFiles& files, const Environment& env, const char* directory,
               bool topLevel, Listed* ahead, TreeLister* lister) {
+  // Even a directory not walked is waited for: the lister may be at it.
+  if (ahead != nullptr) lister->Wait(*ahead);
   std::string pattern, prefix;
   if (!PatternFor(directory, pattern, prefix)) {
     env.Tell(Event::kInputPathTooLong, pattern);
@@ -197,7 +199,6 @@ void ScanTree(GatheredFiles& files, const Environment& env, const char* director
   // One listing serves both passes: the files first, then the
   // subdirectories with their whole subtrees, in listing order.
   std::vector<platform::DirEntry> own;
-  if (ahead != nullptr) lister->Wait(*ahead);
   if (ahead != nullptr && !ahead->ready) ahead = nullptr;
   const bool listed = ahead != nullptr ? ahead->ok : env.disk->List(pattern.c_str(), own);
   const std::vector<platform::DirEntry>& listing = ahead != nullptr ? ahead->listing : own;
