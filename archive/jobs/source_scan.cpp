@@ -97,6 +97,7 @@ class TreeLister {
              Listed& root)
       : disk_(disk) {
     stack_.emplace_back(directory, &root);
+    threads_.reserve(threads);  // no thread may be left unjoined by a failed growth
     try {
       for (unsigned i = 0; i < threads; ++i) threads_.emplace_back([this] { Work(); });
     } catch (const std::system_error&) {
