@@ -1,7 +1,5 @@
 // tuk convert: .tuk to and from the formats libarchive reads and writes.
 
-#include <archive.h>
-#include <archive_entry.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,6 +18,7 @@
 #include "tuk/archive_reader.h"
 #include "tuk/archive_writer.h"
 #include "tuk/commands.h"
+#include "tuk/libarchive_loader.h"
 #include "tuk/output_file.h"
 
 namespace tuk {
@@ -40,26 +39,35 @@ bool EndsWith(const std::string& text, const std::string& end) {
 
 bool IsTuk(const std::string& path) { return EndsWith(path, ".tuk"); }
 
+// A libarchive function that sets a format or filter up, in LibArchive.
+using Setter = int (*LibArchive::*)(struct archive*);
+
 struct OutputFormat {
   const char* extension;
-  int (*format)(struct archive*);
-  int (*filter)(struct archive*);  // nullptr: none
+  Setter format;
+  Setter filter;  // nullptr: none
 };
+
+constexpr Setter kPax = &LibArchive::archive_write_set_format_pax_restricted;
+constexpr Setter kGzip = &LibArchive::archive_write_add_filter_gzip;
+constexpr Setter kBzip2 = &LibArchive::archive_write_add_filter_bzip2;
+constexpr Setter kXz = &LibArchive::archive_write_add_filter_xz;
+constexpr Setter kZstd = &LibArchive::archive_write_add_filter_zstd;
 
 // Longer extensions first, so that ".tar.gz" is not taken for ".gz".
 const OutputFormat kOutputFormats[] = {
-    {".tar.gz", archive_write_set_format_pax_restricted, archive_write_add_filter_gzip},
-    {".tar.bz2", archive_write_set_format_pax_restricted, archive_write_add_filter_bzip2},
-    {".tar.xz", archive_write_set_format_pax_restricted, archive_write_add_filter_xz},
-    {".tar.zst", archive_write_set_format_pax_restricted, archive_write_add_filter_zstd},
-    {".tgz", archive_write_set_format_pax_restricted, archive_write_add_filter_gzip},
-    {".tbz2", archive_write_set_format_pax_restricted, archive_write_add_filter_bzip2},
-    {".txz", archive_write_set_format_pax_restricted, archive_write_add_filter_xz},
-    {".tzst", archive_write_set_format_pax_restricted, archive_write_add_filter_zstd},
-    {".tar", archive_write_set_format_pax_restricted, nullptr},
-    {".zip", archive_write_set_format_zip, nullptr},
-    {".7z", archive_write_set_format_7zip, nullptr},
-    {".cpio", archive_write_set_format_cpio_newc, nullptr},
+    {".tar.gz", kPax, kGzip},
+    {".tar.bz2", kPax, kBzip2},
+    {".tar.xz", kPax, kXz},
+    {".tar.zst", kPax, kZstd},
+    {".tgz", kPax, kGzip},
+    {".tbz2", kPax, kBzip2},
+    {".txz", kPax, kXz},
+    {".tzst", kPax, kZstd},
+    {".tar", kPax, nullptr},
+    {".zip", &LibArchive::archive_write_set_format_zip, nullptr},
+    {".7z", &LibArchive::archive_write_set_format_7zip, nullptr},
+    {".cpio", &LibArchive::archive_write_set_format_cpio_newc, nullptr},
 };
 
 const OutputFormat* FormatOf(const std::string& path) {
@@ -84,19 +92,27 @@ std::string Plural(size_t count, const char* one, const char* many) {
 }
 
 struct ReadArchive {
-  struct archive* handle = archive_read_new();
-  ~ReadArchive() { archive_read_free(handle); }
+  explicit ReadArchive(const LibArchive& library) : la(library) {}
+  ~ReadArchive() { la.archive_read_free(handle); }
+  ReadArchive(const ReadArchive&) = delete;
+  ReadArchive& operator=(const ReadArchive&) = delete;
+  const LibArchive& la;
+  struct archive* const handle = la.archive_read_new();
   std::string Message() const {
-    const char* text = archive_error_string(handle);
+    const char* text = la.archive_error_string(handle);
     return text != nullptr ? text : "unknown error";
   }
 };
 
 struct WriteArchive {
-  struct archive* handle = archive_write_new();
-  ~WriteArchive() { archive_write_free(handle); }
+  explicit WriteArchive(const LibArchive& library) : la(library) {}
+  ~WriteArchive() { la.archive_write_free(handle); }
+  WriteArchive(const WriteArchive&) = delete;
+  WriteArchive& operator=(const WriteArchive&) = delete;
+  const LibArchive& la;
+  struct archive* const handle = la.archive_write_new();
   std::string Message() const {
-    const char* text = archive_error_string(handle);
+    const char* text = la.archive_error_string(handle);
     return text != nullptr ? text : "unknown error";
   }
 };
@@ -110,11 +126,11 @@ std::string WithoutLeadingDots(std::string name) {
   return name;
 }
 
-int IntoTuk(const ConvertOptions& options) {
-  ReadArchive in;
-  archive_read_support_filter_all(in.handle);
-  archive_read_support_format_all(in.handle);
-  if (archive_read_open_filename(in.handle, options.input.c_str(), 1 << 16) != ARCHIVE_OK) {
+int IntoTuk(const LibArchive& la, const ConvertOptions& options) {
+  ReadArchive in(la);
+  la.archive_read_support_filter_all(in.handle);
+  la.archive_read_support_format_all(in.handle);
+  if (la.archive_read_open_filename(in.handle, options.input.c_str(), 1 << 16) != ARCHIVE_OK) {
     PrintError(options.input + ": " + in.Message());
     return kTukFailed;
   }
@@ -130,18 +146,18 @@ int IntoTuk(const ConvertOptions& options) {
   std::vector<uint8_t> bytes;
   for (;;) {
     struct archive_entry* entry = nullptr;
-    const int next = archive_read_next_header(in.handle, &entry);
+    const int next = la.archive_read_next_header(in.handle, &entry);
     if (next == ARCHIVE_EOF) break;
     if (next == ARCHIVE_WARN) PrintError(options.input + ": " + in.Message());
     if (next < ARCHIVE_WARN) {
       PrintError(options.input + ": " + in.Message() + " (nothing written)");
       return kTukFailed;  // the writer, dropped unfinished, leaves nothing behind
     }
-    const char* raw = archive_entry_pathname(entry);
-    if (raw == nullptr) raw = archive_entry_pathname_utf8(entry);
+    const char* raw = la.archive_entry_pathname(entry);
+    if (raw == nullptr) raw = la.archive_entry_pathname_utf8(entry);
     const std::string original = raw != nullptr ? raw : "";
-    const mode_t type = archive_entry_filetype(entry);
-    if (archive_entry_hardlink(entry) != nullptr || type == AE_IFLNK) {
+    const mode_t type = la.archive_entry_filetype(entry);
+    if (la.archive_entry_hardlink(entry) != nullptr || type == AE_IFLNK) {
       ++links;
       continue;
     }
@@ -160,20 +176,20 @@ int IntoTuk(const ConvertOptions& options) {
       leftOut = true;
       continue;
     }
-    if (archive_entry_is_data_encrypted(entry)) {
+    if (la.archive_entry_is_data_encrypted(entry)) {
       PrintError(original + ": encrypted (left out)");
       leftOut = true;
       continue;
     }
     bytes.clear();
     try {
-      if (archive_entry_size_is_set(entry) && archive_entry_size(entry) > 0 &&
-          archive_entry_size(entry) < (int64_t{1} << 32)) {
-        bytes.reserve(static_cast<size_t>(archive_entry_size(entry)));
+      if (la.archive_entry_size_is_set(entry) && la.archive_entry_size(entry) > 0 &&
+          la.archive_entry_size(entry) < (int64_t{1} << 32)) {
+        bytes.reserve(static_cast<size_t>(la.archive_entry_size(entry)));
       }
       uint8_t block[1 << 16];
       la_ssize_t got = 0;
-      while ((got = archive_read_data(in.handle, block, sizeof block)) > 0) {
+      while ((got = la.archive_read_data(in.handle, block, sizeof block)) > 0) {
         if (bytes.size() + static_cast<size_t>(got) >= (uint64_t{1} << 32)) {
           got = ARCHIVE_FAILED;
           break;
@@ -230,7 +246,7 @@ int IntoTuk(const ConvertOptions& options) {
   return leftOut ? kTukFailed : kTukDone;
 }
 
-int OutOfTuk(const ConvertOptions& options, const OutputFormat& format) {
+int OutOfTuk(const LibArchive& la, const ConvertOptions& options, const OutputFormat& format) {
   ArchiveReader reader;
   const Status opened = reader.Open(options.input);
   if (!opened.ok()) {
@@ -240,9 +256,9 @@ int OutOfTuk(const ConvertOptions& options, const OutputFormat& format) {
   struct stat inputStat = {};
   stat(options.input.c_str(), &inputStat);
 
-  WriteArchive out;
-  if (format.format(out.handle) != ARCHIVE_OK ||
-      (format.filter != nullptr && format.filter(out.handle) != ARCHIVE_OK)) {
+  WriteArchive out(la);
+  if ((la.*format.format)(out.handle) != ARCHIVE_OK ||
+      (format.filter != nullptr && (la.*format.filter)(out.handle) != ARCHIVE_OK)) {
     PrintError(options.output + ": " + out.Message());
     return kTukFailed;
   }
@@ -254,13 +270,13 @@ int OutOfTuk(const ConvertOptions& options, const OutputFormat& format) {
   }
   // libarchive writes through the output file, which is moved into place
   // only when complete; a file needs no padding to a whole block.
-  archive_write_set_bytes_in_last_block(out.handle, 1);
+  la.archive_write_set_bytes_in_last_block(out.handle, 1);
   const auto write = [](struct archive*, void* file, const void* data, size_t length) {
     return static_cast<OutputFile*>(file)->Write(data, length).ok()
                ? static_cast<la_ssize_t>(length)
                : static_cast<la_ssize_t>(-1);
   };
-  if (archive_write_open(out.handle, &target, nullptr, write, nullptr) != ARCHIVE_OK) {
+  if (la.archive_write_open(out.handle, &target, nullptr, write, nullptr) != ARCHIVE_OK) {
     PrintError(options.output + ": " + out.Message());
     return kTukFailed;
   }
@@ -282,13 +298,13 @@ int OutOfTuk(const ConvertOptions& options, const OutputFormat& format) {
       continue;
     }
     std::unique_ptr<struct archive_entry, void (*)(struct archive_entry*)> entry(
-        archive_entry_new(), archive_entry_free);
-    archive_entry_set_pathname(entry.get(), name.c_str());
-    archive_entry_set_filetype(entry.get(), AE_IFREG);
-    archive_entry_set_perm(entry.get(), 0644);
-    archive_entry_set_size(entry.get(), static_cast<la_int64_t>(bytes.size()));
-    archive_entry_set_mtime(entry.get(), inputStat.st_mtime, 0);
-    const int header = archive_write_header(out.handle, entry.get());
+        la.archive_entry_new(), la.archive_entry_free);
+    la.archive_entry_set_pathname(entry.get(), name.c_str());
+    la.archive_entry_set_filetype(entry.get(), AE_IFREG);
+    la.archive_entry_set_perm(entry.get(), 0644);
+    la.archive_entry_set_size(entry.get(), static_cast<la_int64_t>(bytes.size()));
+    la.archive_entry_set_mtime(entry.get(), inputStat.st_mtime, 0);
+    const int header = la.archive_write_header(out.handle, entry.get());
     if (header == ARCHIVE_WARN) PrintError(name + ": " + out.Message());
     if (header < ARCHIVE_WARN) {
       PrintError(name + ": " + out.Message() + (header == ARCHIVE_FATAL ? " (nothing written)"
@@ -299,7 +315,8 @@ int OutOfTuk(const ConvertOptions& options, const OutputFormat& format) {
     }
     size_t at = 0;
     while (at < bytes.size()) {
-      const la_ssize_t wrote = archive_write_data(out.handle, bytes.data() + at, bytes.size() - at);
+      const la_ssize_t wrote =
+          la.archive_write_data(out.handle, bytes.data() + at, bytes.size() - at);
       if (wrote <= 0) {
         PrintError(options.output + ": " + out.Message() + " (nothing written)");
         return kTukFailed;
@@ -307,7 +324,7 @@ int OutOfTuk(const ConvertOptions& options, const OutputFormat& format) {
       at += static_cast<size_t>(wrote);
     }
   }
-  if (archive_write_close(out.handle) != ARCHIVE_OK) {
+  if (la.archive_write_close(out.handle) != ARCHIVE_OK) {
     PrintError(options.output + ": " + out.Message() + " (nothing written)");
     return kTukFailed;
   }
@@ -322,6 +339,13 @@ int OutOfTuk(const ConvertOptions& options, const OutputFormat& format) {
 
 const char* ConvertFormats() {
   return ".tar, .tar.gz, .tgz, .tar.bz2, .tar.xz, .tar.zst, .zip, .7z, .cpio";
+}
+
+const LibArchive* Load() {
+  std::string why;
+  const LibArchive* la = LoadLibArchive(why);
+  if (la == nullptr) PrintError("tuk convert needs libarchive: " + why + " (nothing written)");
+  return la;
 }
 
 int RunConvert(const ConvertOptions& options) {
@@ -342,7 +366,8 @@ int RunConvert(const ConvertOptions& options) {
     }
     ConvertOptions into = options;
     into.prefix = prefix;
-    return IntoTuk(into);
+    const LibArchive* la = Load();
+    return la != nullptr ? IntoTuk(*la, into) : kTukFailed;
   }
   if (!options.prefix.empty()) {
     PrintError("--prefix names entries going into a .tuk");
@@ -354,7 +379,8 @@ int RunConvert(const ConvertOptions& options) {
           ConvertFormats() + ")");
     return kTukUsage;
   }
-  return OutOfTuk(options, *format);
+  const LibArchive* la = Load();
+  return la != nullptr ? OutOfTuk(*la, options, *format) : kTukFailed;
 }
 
 CommandRun Define(CLI::App& command) {
