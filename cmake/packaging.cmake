@@ -29,6 +29,13 @@ else()
       string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", libxxhash0")
     endif()
   endif()
+  # tuk convert loads libarchive when it runs, where dpkg-shlibdeps does not
+  # look: libarchive.so.13 comes in the package libarchive13.
+  if(TUK_LIBARCHIVE_SONAME)
+    string(REGEX REPLACE "^(lib.*)\\.so\\.([0-9]+)$" "\\1\\2" libarchive_package
+           "${TUK_LIBARCHIVE_SONAME}")
+    set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "${libarchive_package}")
+  endif()
   # Linking a program against the library takes xxHash's development files.
   if(TUK_XXHASH_LIBRARY)
     set(CPACK_DEBIAN_PACKAGE_SUGGESTS "libxxhash-dev")

@@ -83,6 +83,11 @@ for file in usr/bin/tuk usr/bin/TukPack usr/bin/tukUnpack usr/include/tuk/tuk.h 
 done
 dpkg -f "$deb" Depends | grep -q libstdc++ || fail "the .deb declares no dependencies"
 echo "Depends: $(dpkg -f "$deb" Depends)"
+# tuk convert loads libarchive when it runs, so the .deb names it apart.
+if grep -q "^TUK_LIBARCHIVE_SONAME:" "$native/CMakeCache.txt"; then
+  dpkg -f "$deb" Recommends | grep -q libarchive || fail "the .deb does not recommend libarchive"
+  echo "Recommends: $(dpkg -f "$deb" Recommends)"
+fi
 if [ "$(id -u)" = 0 ]; then
   dpkg -i "$deb" >/dev/null
   installed=$(/usr/bin/tuk --version) || true
