@@ -25,6 +25,7 @@
 #include "tuk/archive_reader.h"
 #include "tuk/archive_tree.h"
 #include "tuk/commands.h"
+#include "tuk/loop_stopper.h"
 #include "tuk/paths.h"
 
 namespace tuk {
@@ -372,9 +373,12 @@ int RunMount(const MountOptions& options) {
       fuse_loop_config config = {};
       config.clone_fd = 0;
       config.max_idle_threads = 10;
-      const int served = fuse_session_loop_mt(session, &config);
-      // A signal (Ctrl-C, kill) ends the loop as intended: it returns the
-      // signal's number.
+      int served = 0;
+      {
+        // A signal (Ctrl-C, kill) ends the loop as intended.
+        const LoopStopper stopper(session);
+        served = fuse_session_loop_mt(session, &config);
+      }
       result = served < 0 ? kTukFailed : kTukDone;
       fuse_session_unmount(session);
     }
