@@ -126,11 +126,12 @@ class TukMountTest : public ::testing::Test {
     return spawned == 0 && WaitFor([&] { return MountedAt(mnt); });
   }
 
-  // Unmounts (with tuk unmount, or as Ctrl-C does), and expects the
-  // foreground server to end well; returns what it said on standard error.
-  std::string StopForeground(bool interrupt = false) {
-    if (interrupt) {
-      EXPECT_EQ(kill(foreground, SIGINT), 0);
+  // Unmounts (with tuk unmount, or with signal as Ctrl-C or kill do), and
+  // expects the foreground server to end well; returns what it said on
+  // standard error.
+  std::string StopForeground(int signal = 0) {
+    if (signal != 0) {
+      EXPECT_EQ(kill(foreground, signal), 0);
     } else {
       EXPECT_EQ(Tuk({"unmount", mnt}).exitCode, 0);
     }
@@ -233,7 +234,22 @@ TEST_F(TukMountTest, TwoProcessesReadAtOnce) {
   const std::string reader =
       "(for i in 1 2 3 4 5 6; do diff -r src mnt/menu || exit 1; done) & ";
   EXPECT_EQ(Shell(reader + "a=$!; " + reader + "b=$!; wait $a && wait $b"), 0);
-  EXPECT_EQ(StopForeground(/*interrupt=*/true), "");
+  EXPECT_EQ(StopForeground(SIGINT), "");
+}
+
+// Each stop signal ends the server at once, also while a file is open in
+// the mount and every worker waits for a request.
+TEST_F(TukMountTest, StopSignalsEndTheServer) {
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(signal);
+    ASSERT_TRUE(StartForeground("m1.tuk", {}));
+    const int fd = open((mnt + "/menu/a.txt").c_str(), O_RDONLY);
+    EXPECT_GE(fd, 0);
+    char byte = 0;
+    EXPECT_EQ(read(fd, &byte, 1), 1);
+    EXPECT_EQ(StopForeground(signal), "");
+    if (fd >= 0) close(fd);
+  }
 }
 
 TEST_F(TukMountTest, NamesFollowExtractionAndDamageIsRefused) {
