@@ -91,30 +91,22 @@ std::string Plural(size_t count, const char* one, const char* many) {
   return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
-struct ReadArchive {
-  explicit ReadArchive(const LibArchive& library) : la(library) {}
-  ~ReadArchive() { la.archive_read_free(handle); }
-  ReadArchive(const ReadArchive&) = delete;
-  ReadArchive& operator=(const ReadArchive&) = delete;
-  const LibArchive& la;
-  struct archive* const handle = la.archive_read_new();
+// A libarchive handle, for reading or for writing, freed with it.
+struct ArchiveHandle {
+  using Make = struct archive* (*LibArchive::*)();
+  using Free = int (*LibArchive::*)(struct archive*);
+  ArchiveHandle(const LibArchive& library, Make make, Free free)
+      : la(library), release(free), handle((la.*make)()) {}
+  ~ArchiveHandle() { (la.*release)(handle); }
+  ArchiveHandle(const ArchiveHandle&) = delete;
+  ArchiveHandle& operator=(const ArchiveHandle&) = delete;
   std::string Message() const {
     const char* text = la.archive_error_string(handle);
     return text != nullptr ? text : "unknown error";
   }
-};
-
-struct WriteArchive {
-  explicit WriteArchive(const LibArchive& library) : la(library) {}
-  ~WriteArchive() { la.archive_write_free(handle); }
-  WriteArchive(const WriteArchive&) = delete;
-  WriteArchive& operator=(const WriteArchive&) = delete;
   const LibArchive& la;
-  struct archive* const handle = la.archive_write_new();
-  std::string Message() const {
-    const char* text = la.archive_error_string(handle);
-    return text != nullptr ? text : "unknown error";
-  }
+  const Free release;
+  struct archive* const handle;
 };
 
 // An entry name as it goes into a .tuk: leading "./" components dropped.
@@ -127,7 +119,7 @@ std::string WithoutLeadingDots(std::string name) {
 }
 
 int IntoTuk(const LibArchive& la, const ConvertOptions& options) {
-  ReadArchive in(la);
+  ArchiveHandle in(la, &LibArchive::archive_read_new, &LibArchive::archive_read_free);
   la.archive_read_support_filter_all(in.handle);
   la.archive_read_support_format_all(in.handle);
   if (la.archive_read_open_filename(in.handle, options.input.c_str(), 1 << 16) != ARCHIVE_OK) {
@@ -256,7 +248,7 @@ int OutOfTuk(const LibArchive& la, const ConvertOptions& options, const OutputFo
   struct stat inputStat = {};
   stat(options.input.c_str(), &inputStat);
 
-  WriteArchive out(la);
+  ArchiveHandle out(la, &LibArchive::archive_write_new, &LibArchive::archive_write_free);
   if ((la.*format.format)(out.handle) != ARCHIVE_OK ||
       (format.filter != nullptr && (la.*format.filter)(out.handle) != ARCHIVE_OK)) {
     PrintError(options.output + ": " + out.Message());
