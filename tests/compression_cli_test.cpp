@@ -43,11 +43,11 @@ class CompressionCliTest : public ::testing::Test {
     return test::Run(test::TukExe(), args, dir.path());
   }
   // Every entry extracted by the unpack program matches the source tree.
-  void ExpectExtractsToSource(const std::string& archive) {
+  void ExpectExtractsToSource(const std::string& archive, const std::string& source = "src") {
     const std::string out = dir / ("out-" + archive);
     test::MakeDirs(out);
     ASSERT_EQ(test::Run(test::UnpackExe(), {archive, out}, dir.path()).exitCode, 0) << archive;
-    auto expected = test::TreeContents(dir / "src");
+    auto expected = test::TreeContents(dir / source);
     for (auto& [name, bytes] : expected) name = "p/" + name;
     EXPECT_EQ(test::TreeContents(out), expected) << archive;
   }
@@ -74,6 +74,32 @@ TEST_F(CompressionCliTest, EveryLevelIsReadableAndThreadsChangeNoByte) {
   }
   EXPECT_EQ(Tuk({"pack", "src", "p", "x.tuk", "--level", "10"}).exitCode, 1);
   EXPECT_EQ(Tuk({"pack", "src", "p", "x.tuk", "-j", "0"}).exitCode, 1);
+}
+
+// Big files among small ones, whose pieces share the pipeline with the
+// files around them: one with small files still compressing ahead of it,
+// two in a row, one big enough to fill the pipeline while files ahead are
+// queued, and one last. Every thread count writes the bytes of one.
+TEST_F(CompressionCliTest, BigFilesQueuedAmongSmallOnesChangeNoByte) {
+  const std::vector<std::pair<std::string, size_t>> files = {
+      {"a", 40}, {"b1", 700000}, {"b2", 600000}, {"c", 5}, {"d", 3600000}, {"e", 5}, {"f", 300000}};
+  uint32_t seed = 1;
+  for (const auto& [name, size] : files) {
+    if (size < 100) {
+      for (size_t i = 0; i < size; ++i) {
+        test::WriteFile(dir / ("mix/" + name + std::to_string(i)), Words(5000 + 300 * i, ++seed));
+      }
+    } else {
+      test::WriteFile(dir / ("mix/" + name), Words(size, ++seed));
+    }
+  }
+  ASSERT_EQ(Tuk({"pack", "mix", "p", "j1.tuk", "-1", "-j1"}).exitCode, 0);
+  const Bytes one = test::ReadFile(dir / "j1.tuk");
+  for (const char* threads : {"-j2", "-j3"}) {
+    ASSERT_EQ(Tuk({"pack", "mix", "p", "jn.tuk", "-1", threads}).exitCode, 0) << threads;
+    EXPECT_EQ(test::ReadFile(dir / "jn.tuk"), one) << threads;
+  }
+  ExpectExtractsToSource("j1.tuk", "mix");
 }
 
 // Recompressing gives exactly what packing gives, both ways: entries

@@ -43,10 +43,11 @@ uint32_t SegmentCount(uint32_t size) { return size == 0 ? 0 : ((size - 1) >> kSe
 class PayloadStream {
  public:
   // writeAhead, when given, writes the payloads queued on the pipeline
-  // before this one; it runs just before this payload's first byte, so the
-  // files ahead keep compressing while its first pieces are read.
+  // before this one: all of them just before this payload's first byte,
+  // or (untilRoom) only as many as the pipeline needs to take another
+  // piece. So the files ahead keep compressing while its pieces are read.
   PayloadStream(platform::File& out, CompressPipeline* pipeline, Entry entry, bool checksum,
-                std::function<Status()> writeAhead = nullptr)
+                std::function<Status(bool untilRoom)> writeAhead = nullptr)
       : out_(out),
         pipeline_(pipeline),
         entry_(std::move(entry)),
@@ -133,7 +134,7 @@ class PayloadStream {
       } catch (const std::bad_alloc&) {
         return Status(Errc::kNoMemory, "no memory for " + entry_.name);
       }
-      while (pipeline_->Full()) TUK_FORWARD_IF_ERROR(WriteOldestPiece());
+      TUK_FORWARD_IF_ERROR(MakeRoom());
     }
     fed_ = entry_.size;
     return Status();
@@ -144,13 +145,21 @@ class PayloadStream {
 
   // Ends the bytes: fails when fewer came than the entry's size. Pieces
   // that follow files ahead on a shared pipeline may still be compressing
-  // (Pending); the rest are written here.
-  Status Close() {
+  // (Pending); the rest are written here. With mayWait, a payload on a
+  // shared pipeline that has not started yet starts only once its first
+  // piece is the oldest there: the files ahead of it are written in their
+  // turn, while the workers compress what follows, rather than all at
+  // once here, which would leave the workers nothing to do.
+  Status Close(bool mayWait) {
     if (fed_ != entry_.size) return Status(Errc::kIo, entry_.name + " came short");
     if (!piece_.empty()) TUK_FORWARD_IF_ERROR(Flush());
-    TUK_FORWARD_IF_ERROR(Start());
-    if (pipeline_ != nullptr && !writeAhead_) {
-      while (queued_ != 0) TUK_FORWARD_IF_ERROR(WriteOldestPiece());
+    if (mayWait && writeAhead_ && queued_ != 0) {
+      writeAhead_ = nullptr;  // when it starts, nothing is ahead of it
+    } else {
+      TUK_FORWARD_IF_ERROR(Start());
+      if (pipeline_ != nullptr && !writeAhead_) {
+        while (queued_ != 0) TUK_FORWARD_IF_ERROR(WriteOldestPiece());
+      }
     }
     windowBytes_ = std::vector<uint8_t>();
     spare_ = std::vector<uint8_t>();
@@ -215,11 +224,7 @@ class PayloadStream {
   Status Start() {
     if (started_) return Status();
     started_ = true;
-    if (writeAhead_) {
-      const Status ahead = writeAhead_();
-      aheadFailed_ = !ahead.ok();
-      TUK_FORWARD_IF_ERROR(ahead);
-    }
+    if (writeAhead_) TUK_FORWARD_IF_ERROR(WriteAhead(false));
     const int64_t position = out_.Tell();
     if (position < 0) return WriteFailed();
     entry_.offset = static_cast<uint32_t>(position);
@@ -299,6 +304,21 @@ class PayloadStream {
                : Status();
   }
 
+  Status WriteAhead(bool untilRoom) {
+    const Status ahead = writeAhead_(untilRoom);
+    aheadFailed_ = !ahead.ok();
+    return ahead;
+  }
+
+  // Writes the oldest payloads until the pipeline has room for another
+  // piece: before this payload has started, the files ahead of it first,
+  // only as many as that takes.
+  Status MakeRoom() {
+    if (!started_ && writeAhead_ && pipeline_->Full()) TUK_FORWARD_IF_ERROR(WriteAhead(true));
+    while (pipeline_->Full()) TUK_FORWARD_IF_ERROR(WriteOldestPiece());
+    return Status();
+  }
+
   // Hands on the piece gathered so far.
   Status Flush() {
     if (pipeline_ == nullptr) {
@@ -325,8 +345,7 @@ class PayloadStream {
       return Status(Errc::kNoMemory, "no memory for " + entry_.name);
     }
     piece_ = std::vector<uint8_t>();
-    while (pipeline_->Full()) TUK_FORWARD_IF_ERROR(WriteOldestPiece());
-    return Status();
+    return MakeRoom();
   }
 
   platform::File& out_;
@@ -334,7 +353,7 @@ class PayloadStream {
   Entry entry_;
   const bool checksum_;
   uint32_t mode_ = 0;
-  std::function<Status()> writeAhead_;
+  std::function<Status(bool untilRoom)> writeAhead_;
   bool started_ = false;
   bool aheadFailed_ = false;
   bool readByWorkers_ = false;
@@ -711,7 +730,8 @@ Status EntryWriter::AddEntryOf(const EntrySource& source, const Entry& old,
 }
 
 Status EntryWriter::EndStream(std::unique_ptr<PayloadStream> stream) {
-  TUK_FORWARD_IF_ERROR(stream->Close());
+  // One payload at a time finishes behind the files that follow it.
+  TUK_FORWARD_IF_ERROR(stream->Close(finishing_ == nullptr));
   // The next files go on compressing behind its last pieces: it is
   // finished when they have been written.
   if (stream->Pending()) {
@@ -758,11 +778,13 @@ Status EntryWriter::CopyPayload(const platform::RandomAccessFile& source, Entry 
 
 Status EntryWriter::Flush() { return WriteFinished(Until::kEmpty); }
 
-std::function<Status()> EntryWriter::WriteAhead(CompressPipeline* pipeline) {
+std::function<Status(bool)> EntryWriter::WriteAhead(CompressPipeline* pipeline) {
   // Payloads go in the order of their files. A pipeline of its own holds
   // nothing ahead; without one, nothing is queued.
   if (pipeline == nullptr || pipeline != pipeline_.get()) return nullptr;
-  return [this] { return WriteFinished(Until::kPieceFirst); };
+  return [this](bool untilRoom) {
+    return WriteFinished(untilRoom ? Until::kRoomBeforePiece : Until::kPieceFirst);
+  };
 }
 
 Status EntryWriter::AddChanged(const std::string& path, const std::string& name) {
@@ -794,13 +816,16 @@ Status EntryWriter::WriteFinished(Until until) {
       case Until::kRoom: return pipeline_->Full();
       case Until::kPieceFirst:
         return !pipeline_->Empty() && (!pipeline_->OldestIsPiece() || finishing_ != nullptr);
+      case Until::kRoomBeforePiece:
+        return pipeline_->Full() && (!pipeline_->OldestIsPiece() || finishing_ != nullptr);
       case Until::kEmpty: break;
     }
     return !pipeline_->Empty();
   };
   while (pipeline_ && more()) {
-    // While a streamed payload is finishing, the oldest are its pieces.
-    if (finishing_ != nullptr) {
+    // While a streamed payload is finishing, the oldest piece queued is
+    // its own; the files ahead of it, if it has not started, come first.
+    if (finishing_ != nullptr && pipeline_->OldestIsPiece()) {
       const Status wrote = finishing_->WriteOldestPiece();
       if (finishing_->InputShort()) {
         const std::unique_ptr<PayloadStream> shrunk = std::move(finishing_);

@@ -105,11 +105,13 @@ class EntryWriter {
   // A file a worker found changed in size since the scan.
   Status AddChanged(const std::string& path, const std::string& name);
   // Writes the oldest payloads compressed: while the pipeline is full, up
-  // to the first piece of a big file, or all of them.
-  enum class Until { kRoom, kPieceFirst, kEmpty };
+  // to the first piece of a big file, while full and up to that piece, or
+  // all of them.
+  enum class Until { kRoom, kPieceFirst, kRoomBeforePiece, kEmpty };
   Status WriteFinished(Until until);
-  // What a payload streamed through pipeline writes before its first byte.
-  std::function<Status()> WriteAhead(CompressPipeline* pipeline);
+  // What a payload streamed through pipeline writes of the payloads ahead
+  // of it: all of them before its first byte, or as many as make room.
+  std::function<Status(bool untilRoom)> WriteAhead(CompressPipeline* pipeline);
   // Ends a streamed payload; its entry is appended once its pieces are
   // written, which may be after the files that follow it are submitted.
   Status EndStream(std::unique_ptr<PayloadStream> stream);
