@@ -81,16 +81,19 @@ TEST_F(CompressionCliTest, EveryLevelIsReadableAndThreadsChangeNoByte) {
 // two in a row, one big enough to fill the pipeline while files ahead are
 // queued, and one last. Every thread count writes the bytes of one.
 TEST_F(CompressionCliTest, BigFilesQueuedAmongSmallOnesChangeNoByte) {
-  const std::vector<std::pair<std::string, size_t>> files = {
-      {"a", 40}, {"b1", 700000}, {"b2", 600000}, {"c", 5}, {"d", 3600000}, {"e", 5}, {"f", 300000}};
+  // Packed in name order: count files of each group, of size bytes and
+  // 300 more for each one after the first.
+  const struct {
+    const char* name;
+    int count;
+    size_t size;
+  } groups[] = {{"a", 40, 5000},   {"b", 1, 700000},  {"bb", 1, 600000}, {"c", 5, 5000},
+                {"d", 1, 3600000}, {"e", 5, 5000},    {"f", 1, 300000}};
   uint32_t seed = 1;
-  for (const auto& [name, size] : files) {
-    if (size < 100) {
-      for (size_t i = 0; i < size; ++i) {
-        test::WriteFile(dir / ("mix/" + name + std::to_string(i)), Words(5000 + 300 * i, ++seed));
-      }
-    } else {
-      test::WriteFile(dir / ("mix/" + name), Words(size, ++seed));
+  for (const auto& group : groups) {
+    for (int i = 0; i < group.count; ++i) {
+      test::WriteFile(dir / ("mix/" + std::string(group.name) + std::to_string(i)),
+                      Words(group.size + 300 * i, ++seed));
     }
   }
   ASSERT_EQ(Tuk({"pack", "mix", "p", "j1.tuk", "-1", "-j1"}).exitCode, 0);
